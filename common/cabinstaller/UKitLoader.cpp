@@ -1,0 +1,3 @@
+#include "cabinstaller/UKitLoader.h"
+
+UKitLoader::UKitLoader() = default;

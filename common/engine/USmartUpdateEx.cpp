@@ -1,0 +1,184 @@
+#include "engine/USmartUpdateEx.h"
+
+#include <process.h>
+
+#include "engine/component_catalogue.h"
+#include "foundation/m_io.h"
+
+USmartUpdateEx::USmartUpdateEx() = default;
+
+USmartUpdateEx::~USmartUpdateEx() {
+  Stop(FALSE);
+  if (m_hThread.load() && m_hWaitHandle) {
+    if (WaitForSingleObject(m_hWaitHandle, m_dwDestroyWaitMs) == WAIT_TIMEOUT) {
+      TerminateThread(m_hWaitHandle, ERROR_CANCELLED);
+      LogRecord(kLogWarnings, "USmartUpdateEx::~USmartUpdateEx()", UString("Thread was terminated"));
+    }
+    ReleaseWorkerHandle();
+  }
+  ReleaseWaitHandle();
+}
+
+int USmartUpdateEx::CheckStopRequest(int) { return m_bRequestToStop.load() ? ERROR_CANCELLED : 0; }
+
+void USmartUpdateEx::ReleaseWorkerHandle() {
+  if (HANDLE h = m_hThread.exchange(nullptr)) CloseHandle(h);
+}
+
+void USmartUpdateEx::ReleaseWaitHandle() {
+  if (m_hWaitHandle) {
+    CloseHandle(m_hWaitHandle);
+    m_hWaitHandle = nullptr;
+  }
+}
+
+int USmartUpdateEx::InstallControl(const char* classId, const char* codebase, const char* text3, const char* text4,
+                                   InstallCallback callback, std::uintptr_t callerValue) {
+  static const char kFunction[] = "USmartUpdateEx::InstallControl()";
+  m_bRequestToStop = false;
+
+  if (IUErrorLog* log = g_pErrorLog) {
+    UString line = UMessage::Format("Request to install/update %1", DescribeComponent(classId));
+    log->WriteLine(UString::Format("0,,,, %s\n", line.c_str()).c_str());
+  }
+  LogRecord(kLogTrace, kFunction,
+            UMessage::Format("Request to install control CLSID:%1, codebase:%2", classId, codebase));
+
+  if (m_hThread.load()) {
+    LogRecord(kLogErrors, kFunction, UString("already running"));
+    return ERROR_SHARING_VIOLATION;
+  }
+  // The previous worker ended on its own: its waitable duplicate is ours.
+  ReleaseWaitHandle();
+
+  m_strClassId = classId;
+  m_strCodebase = codebase;
+  m_strText3 = text3;
+  m_strText4 = text4;
+  m_pCallback = callback;
+  m_uCallerValue = callerValue;
+  m_iRecordedResult = -1;
+
+  // Start suspended so the handle is recorded before the worker can release it.
+  unsigned threadId = 0;
+  HANDLE h = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &USmartUpdateEx::RunClassProc, this,
+                                                     CREATE_SUSPENDED, &threadId));
+  if (!h) {
+    LogRecord(kLogErrors, kFunction, UString("could not create thread\n"));
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+  HANDLE wait = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &wait, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    TerminateThread(h, ERROR_CANCELLED);
+    CloseHandle(h);
+    LogRecord(kLogErrors, kFunction, UString("could not create thread\n"));
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+  m_hWaitHandle = wait;
+  m_hThread = h;
+  ResumeThread(h);
+
+  LogRecord(kLogTrace, kFunction, UMessage::Format("exit, %1", 0));
+  return 0;
+}
+
+unsigned __stdcall USmartUpdateEx::RunClassProc(void* arg) {
+  static const char kFunction[] = "USmartUpdateEx::RunClassProc()";
+  LogRecord(kLogTrace, kFunction, UString("enter"));
+  if (!arg) {
+    LogRecord(kLogErrors, kFunction, UString("Bad Args"));
+    return ERROR_BAD_ARGUMENTS;
+  }
+  USmartUpdateEx* self = static_cast<USmartUpdateEx*>(arg);
+  std::int32_t result = self->RunRequest();
+  LogRecord(kLogTrace, kFunction, UMessage::Format("Thread finished, %1", result));
+  return static_cast<unsigned>(result);
+}
+
+std::int32_t USmartUpdateEx::RunRequest() {
+  static const char kFunction[] = "USmartUpdateEx::RunClassProc()";
+  m_bRebootRequired = false;
+
+  std::int32_t result;
+  try {
+    result = RunObjectProc();
+  } catch (...) {
+    LogRecord(kLogErrors, kFunction, UString("Exception RunObjectProc"));
+    result = ERROR_BAD_ARGUMENTS;
+  }
+  m_iRecordedResult = result;
+
+  CleanTempFolder();
+
+  if (m_bRebootRequired.load()) LogRecord(kLogWarnings, kFunction, UString("reboot required"));
+
+  if (m_pCallback) {
+    LogRecord(kLogTrace, kFunction, UString("Call calback function"));
+    std::int32_t reported = m_iRecordedResult.load();
+    // Only a first installation or a repair reports its real outcome.
+    if (m_iDecision.load() != 2) {
+      reported = 0;
+      result = 0;
+    }
+    try {
+      m_pCallback(reported, m_strClassId.c_str(), m_uCallerValue);
+    } catch (...) {
+      LogRecord(kLogErrors, kFunction, UString("Exception occurred in Callback func"));
+      result = ERROR_EXCEPTION_IN_SERVICE;
+    }
+  }
+
+  ReleaseWorkerHandle();
+  m_bRequestToStop = false;
+  return result;
+}
+
+void USmartUpdateEx::CleanTempFolder() {
+  static const char kFunction[] = "USmartUpdateEx::RunClassProc()";
+  LogRecord(kLogTrace, kFunction, UString("Cleaning temp dir"));
+  try {
+    if (!m_strTempFolder.empty()) {
+      EmptyFolderEx(m_strTempFolder.c_str());
+      BOOL removed = RemoveDirectoryA(m_strTempFolder.c_str());
+      LogRecord(kLogTrace, kFunction,
+                UMessage::Format("RemoveDirectory() is done, %1, %2", m_strTempFolder, static_cast<int>(removed)));
+    }
+  } catch (...) {
+    LogRecord(kLogErrors, kFunction, UString("Exception during temp folder cleanup"));
+  }
+}
+
+void USmartUpdateEx::Stop(BOOL wait) {
+  static const char kFunction[] = "USmartUpdateEx::Stop()";
+  m_cKitLoader.m_bRequestToStop = true;
+  const bool running = m_hThread.load() != nullptr;
+  m_bRequestToStop = running;
+  if (!running || !m_hWaitHandle) return;
+
+  if (wait) LogRecord(kLogTrace, kFunction, UString("waiting for working thread to complete"));
+  DWORD rc = WaitForSingleObject(m_hWaitHandle, wait ? m_dwStopWaitMs : 0);
+  switch (rc) {
+    case WAIT_OBJECT_0:
+    case WAIT_ABANDONED:
+      LogRecord(kLogTrace, kFunction, UString("working thread exited"));
+      ReleaseWorkerHandle();
+      ReleaseWaitHandle();
+      break;
+    case WAIT_TIMEOUT:
+      if (wait) {
+        LogRecord(kLogWarnings, kFunction, UString("Terminating thread"));
+        TerminateThread(m_hWaitHandle, ERROR_CANCELLED);
+        WaitForSingleObject(m_hWaitHandle, INFINITE);
+        ReleaseWorkerHandle();
+        ReleaseWaitHandle();
+      } else {
+        LogRecord(kLogTrace, kFunction, UString("working thread has been schedulled to stop"));
+      }
+      break;
+    default:
+      LogRecord(kLogWarnings, kFunction, UMessage::Format("WaitForSingleObject() failed, %1", rc));
+      ReleaseWorkerHandle();
+      ReleaseWaitHandle();
+      break;
+  }
+}

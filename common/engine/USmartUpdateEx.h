@@ -1,0 +1,79 @@
+// The update engine: one install request at a time, run on a worker thread,
+// reported through a callback.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "cabinstaller/UKitLoader.h"
+#include "foundation/UClasses.h"
+
+typedef void (*InstallCallback)(std::int32_t result, const char* classId, std::uintptr_t callerValue);
+
+class USmartUpdateEx : public UObject {
+ public:
+  USmartUpdateEx();
+  ~USmartUpdateEx() override;
+  USmartUpdateEx(const USmartUpdateEx&) = delete;
+  USmartUpdateEx& operator=(const USmartUpdateEx&) = delete;
+
+  // Returns 1223 once a stop has been requested, else 0.
+  virtual int CheckStopRequest(int unused);
+
+  // Starts a request and returns at once: 0, 32 (a request is running) or 8
+  // (no worker thread).
+  int InstallControl(const char* classId, const char* codebase, const char* text3, const char* text4,
+                     InstallCallback callback, std::uintptr_t callerValue);
+
+  // Requests a stop; with `wait`, waits for the worker (then terminates it).
+  void Stop(BOOL wait);
+
+  // Settings written by the caller before the first request.
+  bool m_bSilent = false;
+  HWND m_hWnd = nullptr;
+  UString m_strUserAgent;
+  UString m_strServerName;
+  int m_iPolicy = 0;
+  bool m_bCheckCodebase = true;
+
+  UKitLoader m_cKitLoader;
+
+ protected:
+  // The body of one request, run on the worker thread; its return value is
+  // the request's result.
+  virtual std::int32_t RunObjectProc();
+
+  // How long Stop(TRUE) and the destructor wait before terminating a worker.
+  DWORD m_dwStopWaitMs = 120000;
+  DWORD m_dwDestroyWaitMs = 5000;
+
+  std::atomic<bool> m_bRebootRequired{false};
+  std::atomic<std::int32_t> m_iRecordedResult{0};
+  std::atomic<std::int32_t> m_iDecision{0};
+  std::atomic<bool> m_bRequestToStop{false};
+
+  // The request.
+  InstallCallback m_pCallback = nullptr;
+  std::uintptr_t m_uCallerValue = 0;
+  UString m_strClassId;
+  UString m_strCodebase;
+  UString m_strText3;
+  UString m_strText4;
+  UString m_strTempFolder;
+
+ private:
+  static unsigned __stdcall RunClassProc(void* arg);
+  std::int32_t RunRequest();
+  void CleanTempFolder();
+  void ReleaseWaitHandle();
+  void ReleaseWorkerHandle();
+
+  // The worker's own handle: set by InstallControl, taken out and closed by
+  // the worker as its last act (or by whoever terminates it).
+  std::atomic<HANDLE> m_hThread{nullptr};
+  // A duplicate owned by the caller's side (InstallControl, Stop, destructor)
+  // so that a wait stays valid while the worker releases its own handle.
+  HANDLE m_hWaitHandle = nullptr;
+};

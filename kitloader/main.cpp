@@ -1,0 +1,122 @@
+// kitloader.exe: installs the suite's signed cabinet packages, listed on the
+// command line or in "setup.inf" beside the program.
+#include <windows.h>
+
+#include "cabinstaller/UKitLoader.h"
+#include "engine/USmartUpdateEx.h"
+#include "foundation/errorlog.h"
+#include "foundation/m_folders.h"
+#include "foundation/m_sys.h"
+#include "foundation/m_uac_helpers.h"
+#include "kitloader/command_line.h"
+#include "kitloader/completion.h"
+#include "kitloader/elevation.h"
+#include "kitloader/package_request.h"
+#include "kitloader/report.h"
+
+// The one update engine of the process, built before WinMain runs.
+static USmartUpdateEx g_cSmartUpdate;
+
+namespace {
+
+constexpr DWORD kWaitSliceMs = 100;
+
+// Pumps the thread's window messages until the current package is done.
+void WaitForPackage() {
+  while (!g_bDone.load()) {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    if (g_bDone.load()) break;
+    Sleep(kWaitSliceMs);
+  }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLineTail, int) {
+  static const char kFunction[] = "WinMain()";
+  if (g_pErrorLog) g_pErrorLog->Open("KITLOADER");
+
+  RunOptions options = ParseArguments(TokenizeCommandLine(GetCommandLineA()));
+  if (options.usage) {
+    ShowUsageBox();
+    return 0;
+  }
+
+  UString moduleFolder;
+  SSplitPath(SGetModuleFileName(nullptr), &moduleFolder, nullptr);
+  const UString setupInfFile = moduleFolder + "setup.inf";
+
+  HWND progress = CreateProgressWindow(instance, !options.silent);
+  g_cSmartUpdate.m_hWnd = progress;
+  g_cSmartUpdate.m_bSilent = options.silent;
+  g_cSmartUpdate.m_bCheckCodebase = false;
+  g_cSmartUpdate.m_cKitLoader.m_bPerUserAllowed =
+      !IsWindowsVersionAtLeast(6, 0, 0) || uGetProcessIntegrityLevel(GetCurrentProcess()) < kIntegrityHigh;
+
+  PackageRequest request;
+  UStringPairList packages = options.packages;
+  if (!options.installListMode) {
+    if (UKitLoader::GetInfSection(&packages, "CabFiles", setupInfFile.c_str(), nullptr, nullptr) != 0) {
+      g_dwResult = ERROR_FILE_NOT_FOUND;
+      request.file = setupInfFile;
+      LogRecord(kLogErrors, kFunction,
+                UMessage::Format("Cannot find [CabFiles] section in file:\"%1\"", setupInfFile));
+    }
+  }
+
+  bool showSuccess = options.verbose;
+  for (const UStringPair& entry : packages) {
+    request = PackageRequest();
+    request.file = PackageFileFromKey(entry.first);
+    if (!options.installListMode) {
+      UStringPairList section;
+      if (UKitLoader::GetInfSection(&section, request.file.c_str(), setupInfFile.c_str(), nullptr, nullptr) == 0)
+        ApplyPackageSection(section, request);
+    }
+    if (request.file.empty()) continue;  // "ignore"
+
+    if (ElevationToAdminNeeded(request.classId.c_str())) {
+      ElevationOutcome outcome = RunElevation(progress, commandLineTail, options.verbose);
+      g_dwResult = outcome.result;
+      showSuccess = outcome.showSuccess;
+      break;
+    }
+
+    request.file = MakeCodebase(MakeAbsolutePackagePath(request.file, moduleFolder), request.fileVersion);
+    LogRecord(kLogTrace, kFunction, UMessage::Format("File:\"%1\", CLSID:\"%2\"", request.file, request.classId));
+
+    int rc = g_cSmartUpdate.InstallControl(request.classId.c_str(), request.file.c_str(), "", "",
+                                           &InstallCompleteCallback, 0);
+    if (rc != 0) {
+      g_dwResult = rc;
+      break;
+    }
+    WaitForPackage();
+    if (g_dwResult.load() != 0) break;
+    g_bDone = false;
+    LogRecord(kLogTrace, kFunction,
+              UMessage::Format("Complete File:\"%1\", CLSID:\"%2\"", request.file, request.classId));
+  }
+
+  g_cSmartUpdate.Stop(TRUE);
+  if (progress) ShowWindow(progress, SW_HIDE);
+
+  const std::int32_t result = g_dwResult.load();
+  if (result != 0) {
+    LogRecord(kLogErrors, kFunction,
+              UMessage::Format("Installation failed. Code:%1 (\"%2\"), File:\"%3\"", result,
+                               GetInstallErrorText(static_cast<std::uint32_t>(result)), request.file));
+    if (!options.silent) ShowFailureBox(progress, result, request.file.c_str());
+  } else if (showSuccess && !options.silent) {
+    ShowSuccessBox(progress);
+  }
+
+  SignalRelaunchEvent();
+  DestroyProgressWindow(progress);
+  LogRecord(kLogTrace, kFunction, UMessage::Format("exit, %1", result));
+  return result;
+}

@@ -1,0 +1,73 @@
+// Helpers shared by the tests.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "foundation/errorlog.h"
+#include "foundation/m_strings.h"
+
+namespace kittest {
+
+// A Unix path of the build machine as Wine sees it (drive Z: maps "/").
+std::string WindowsPathOf(const std::string& unixPath);
+
+// A fresh, uniquely named folder under the temporary folder, removed with
+// everything in it when the object goes away.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::string& path() const { return m_path; }
+  std::string operator/(const std::string& name) const { return m_path + "\\" + name; }
+
+ private:
+  std::string m_path;
+};
+
+void WriteTextFile(const std::string& path, const std::string& text);
+std::string ReadTextFile(const std::string& path);
+bool FileExists(const std::string& path);
+void CopyFileOrFail(const std::string& from, const std::string& to);
+
+struct ProcessResult {
+  bool started = false;
+  bool timedOut = false;
+  DWORD exitCode = 0;
+};
+
+// Runs a command line in `currentFolder` (empty: ours), with extra
+// environment variables, and waits up to timeoutMs (then kills it).
+ProcessResult RunProcess(const std::string& commandLine, const std::string& currentFolder = "",
+                         const std::vector<std::pair<std::string, std::string>>& environment = {},
+                         DWORD timeoutMs = 60000);
+
+// A log that keeps its lines in memory; installs itself as g_pErrorLog for
+// its lifetime.
+class MemoryLog : public IUErrorLog {
+ public:
+  explicit MemoryLog(int level = 63);
+  ~MemoryLog() override;
+  int Open(const char*) override { return 0; }
+  int Close() override { return 0; }
+  int WriteData(const char*, const void*, unsigned) override { return 0; }
+  int WriteRaw(const void*, unsigned length) override { return static_cast<int>(length); }
+  int WriteLine(const char* text) override;
+  UString GetFileName() const override { return UString("memory"); }
+
+  std::vector<std::string> Lines() const;
+  bool Contains(const std::string& fragment) const;
+  std::size_t Count(const std::string& fragment) const;
+  void Clear();
+
+ private:
+  IUErrorLog* m_previous;
+  mutable CRITICAL_SECTION m_lock;
+  std::vector<std::string> m_lines;
+};
+
+}  // namespace kittest
