@@ -2,6 +2,26 @@
 
 #include <vector>
 
+#include "foundation/UClasses.h"
+
+namespace {
+UString WithoutTrailingBackslash(UString s) {
+  if (!s.empty() && s[s.length() - 1] == '\\') s = s.Left(static_cast<int>(s.length()) - 1);
+  return s;
+}
+}  // namespace
+
+UString SGetTempPath() {
+  std::vector<char> buf(1000, '\0');
+  DWORD n = GetTempPathA(static_cast<DWORD>(buf.size()), buf.data());
+  if (n >= buf.size()) {
+    buf.assign(n + 2, '\0');
+    n = GetTempPathA(static_cast<DWORD>(buf.size()), buf.data());
+  }
+  if (n == 0 || n >= buf.size()) throw UException("SGetTempPath() - error=%d", static_cast<int>(GetLastError()));
+  return WithoutTrailingBackslash(UString(std::string(buf.data(), n)));
+}
+
 UString SGetModuleFileName(HMODULE module) {
   std::vector<char> buf(MAX_PATH + 1);
   for (;;) {

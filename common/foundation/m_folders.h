@@ -6,6 +6,9 @@
 
 #include "foundation/m_strings.h"
 
+// The user's temporary folder. Raises UException on failure.
+UString SGetTempPath();
+
 // The full path of a module of this process (null: the running executable).
 UString SGetModuleFileName(HMODULE module);
 
