@@ -5,6 +5,7 @@
 #include "cabinstaller/UKitLoader.h"
 #include "engine/USmartUpdateEx.h"
 #include "foundation/errorlog.h"
+#include "foundation/file_error_log.h"
 #include "foundation/m_folders.h"
 #include "foundation/m_sys.h"
 #include "foundation/m_uac_helpers.h"
@@ -13,6 +14,10 @@
 #include "kitloader/elevation.h"
 #include "kitloader/package_request.h"
 #include "kitloader/report.h"
+
+// The log of the process. Defined before the engine so that it is built
+// first and torn down last: the engine logs until it is gone.
+static UClientFileErrorLog g_cErrorLog;
 
 // The one update engine of the process, built before WinMain runs.
 static USmartUpdateEx g_cSmartUpdate;

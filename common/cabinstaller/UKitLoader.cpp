@@ -1,3 +1,5 @@
 #include "cabinstaller/UKitLoader.h"
 
-UKitLoader::UKitLoader() = default;
+#include "foundation/m_sys.h"
+
+UKitLoader::UKitLoader() : m_strOSName(SGetOSShortName()), m_strLanguageId(SGetPrimaryUILanguage()) {}

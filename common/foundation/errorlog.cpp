@@ -90,6 +90,13 @@ UString LogSourceFileField(const char* path) {
   return UString("\\") + (last + 1);
 }
 
+UString FormatLogLinePrefix(const LogLineTime& t, std::uint32_t processId, std::uint32_t threadId,
+                            const char* moduleName) {
+  return UString::Format("%04u-%02u-%02u,%2u:%02u:%02u:%03u, %u,%u,%s, ", t.year, t.month, t.day, t.hour, t.minute,
+                         t.second, t.millisecond, static_cast<unsigned>(processId), static_cast<unsigned>(threadId),
+                         moduleName ? moduleName : "");
+}
+
 void LogWriteRecord(IUErrorLog& log, int level, const char* sourceFile, int line,
                     const char* function, const UString& message) {
   UString record = UMessage::Format("%1, %2, %3, %4, %5\n", level, LogSourceFileField(sourceFile), line,

@@ -45,6 +45,17 @@ void LogWriteRecord(IUErrorLog& log, int level, const char* sourceFile, int line
 // treated the same way. Empty when the path has no separator.
 UString LogSourceFileField(const char* path);
 
+// The time of a log line, in UTC.
+struct LogLineTime {
+  unsigned year, month, day, hour, minute, second, millisecond;
+};
+
+// The prefix of every line of the log file:
+// "YYYY-MM-DD,hh:mm:ss:mmm, <process>,<thread>,<module>, " with the hour
+// padded with a blank, not a zero.
+UString FormatLogLinePrefix(const LogLineTime& time, std::uint32_t processId, std::uint32_t threadId,
+                            const char* moduleName);
+
 // Log at level `level`: the message expression is evaluated only when the
 // current log level admits the record.
 #define LogRecord(level, function, message)                                              \

@@ -1,0 +1,106 @@
+// The log file shared by the suite's programs: "logterminal.txt" in the
+// user's temporary folder, one named mutex per integrity level guarding it,
+// level and size limit from the registry (picked up again when they change),
+// rotation to ".bak" when the file outgrows its limit.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+
+#include "foundation/UClasses.h"
+#include "foundation/errorlog.h"
+#include "foundation/handles.h"
+
+// Where the log reads its settings (under HKEY_CURRENT_USER, then
+// HKEY_LOCAL_MACHINE for the level).
+extern const char kLogSettingsKey[];           // "Software\\Norvane Networks\\ZirivoDerazu\\Logging"
+extern const char kLogFileName[];              // "logterminal.txt"
+extern const char kLogMutexBaseName[];         // "Norvane_Networks_Log_File_Mutex"
+constexpr DWORD kDefaultMaxLogFileSize = 0x500000;
+constexpr int kDefaultLogLevel = 63;
+
+// The level configured in the registry: "LogLevel" under HKCU, then HKLM,
+// then the two older "DebugLevel" places under HKCU; 63 when none is set.
+// A missing value or 0xFFFFFFFF passes on to the next place.
+int ReadConfiguredLogLevel();
+// "MaxLogFileSize" under HKCU, 0x500000 when not set.
+DWORD ReadConfiguredMaxLogFileSize();
+
+// The module name, the process id and the size limit, and the line prefix
+// built from them.
+class UFileErrorLogBase : public UObject, public IUErrorLog {
+ public:
+  UFileErrorLogBase();
+  void SetParameter(const char* name, const char* value) override;
+  const UString& ModuleName() const { return m_strModuleName; }
+  DWORD MaxFileSize() const { return m_dwMaxFileSize; }
+
+ protected:
+  // The prefix of a line written now by the calling thread.
+  UString LinePrefix() const;
+
+  UString m_strModuleName;
+  DWORD m_dwProcessId;
+  DWORD m_dwMaxFileSize = kDefaultMaxLogFileSize;
+};
+
+// The file, the cross-process mutex and the registry watch. Becomes
+// g_pErrorLog when built (unless another log already is), and stops being it
+// first thing when destroyed.
+class UFileErrorLogEx : public UFileErrorLogBase {
+ public:
+  UFileErrorLogEx();
+  ~UFileErrorLogEx() override;
+  UFileErrorLogEx(const UFileErrorLogEx&) = delete;
+  UFileErrorLogEx& operator=(const UFileErrorLogEx&) = delete;
+
+  int Open(const char* moduleName) override;
+  int Close() override;
+  int WriteData(const char* title, const void* data, unsigned length) override;
+  int WriteRaw(const void* data, unsigned length) override;
+  int WriteLine(const char* text) override;
+  UString GetFileName() const override { return m_strFilePath; }
+
+  // Empties the file and writes the system report at its top.
+  virtual int Clear();
+
+  // Lines written through WriteLine since the object was built.
+  DWORD WriteCount() const { return m_dwWriteCount; }
+  bool IsOpen() const { return m_pFile.load() != nullptr; }
+
+ private:
+  // 0 when the mutex was taken (or abandoned), else the error to report.
+  DWORD TakeMutex(DWORD timeoutMs) const;
+  void ReleaseMutexLock() const { ReleaseMutex(m_hMutex.get()); }
+  // Runs write(stream) under the mutex: 0 when the mutex stays busy, -1
+  // when the file is closed.
+  template <class Write>
+  int WriteUnderMutex(Write&& write);
+  // Opens the file and writes the headers; the mutex is held.
+  DWORD OpenLocked();
+  bool FileExceedsLimit() const;
+  void WatchSettings();
+  void WriteHeaderBlock();
+  std::FILE* OpenStream(bool truncate, bool* headerDue);
+  void ReopenNow();
+
+  using NotifyFunction = LONG(WINAPI*)(HKEY, BOOL, DWORD, HANDLE, BOOL);
+  NotifyFunction m_pfnNotify = nullptr;
+  kit::UniqueModule m_hAdvapi;
+  kit::UniqueHandle m_hMutex;
+  UString m_strFilePath;
+  kit::UniqueKey m_hWatchedKey;
+  kit::UniqueHandle m_hChangeEvent;
+  std::atomic<std::FILE*> m_pFile{nullptr};
+  DWORD m_dwWriteCount = 0;
+  // The thread inside Open: its own header lines must not reopen the log.
+  std::atomic<DWORD> m_dwOpeningThread{0};
+};
+
+// The log object of a program: Open also records the module name.
+class UClientFileErrorLog : public UFileErrorLogEx {
+ public:
+  int Open(const char* moduleName) override;
+};

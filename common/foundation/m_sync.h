@@ -1,0 +1,61 @@
+// Scoped memory and named mutexes.
+#pragma once
+
+#include <windows.h>
+
+#include "foundation/UClasses.h"
+#include "foundation/handles.h"
+
+// An owned, zero-filled heap buffer. Allocation failures raise UException
+// (code -1, "AutoMemory::malloc"); nothing is left half allocated.
+class AutoMemory : public UObject {
+ public:
+  AutoMemory() = default;
+  explicit AutoMemory(int size);
+  ~AutoMemory() override;
+  AutoMemory(const AutoMemory&) = delete;
+  AutoMemory& operator=(const AutoMemory&) = delete;
+
+  // Frees the buffer; a size above 0 allocates a new zero-filled one.
+  void reset(int size);
+  // Enlarges the buffer by `extra` bytes, keeping its contents (the added
+  // bytes are not cleared); without a buffer, as reset(extra). On failure
+  // the old buffer survives.
+  void grow(int extra);
+
+  unsigned char* data() const { return m_pData; }
+  int size() const { return m_iSize; }
+
+ private:
+  unsigned char* m_pData = nullptr;
+  int m_iSize = 0;
+};
+
+// A named mutex, created or opened, not owned.
+class UMutex {
+ public:
+  explicit UMutex(const char* name);
+  ~UMutex();
+  UMutex(const UMutex&) = delete;
+  UMutex& operator=(const UMutex&) = delete;
+  HANDLE handle() const { return m_hMutex.get(); }
+
+ private:
+  kit::UniqueHandle m_hMutex;
+};
+
+// Holds a UMutex for its lifetime. An abandoned mutex counts as taken; a
+// wait that times out raises UException with code 258 (WAIT_TIMEOUT).
+class UAutoMutex {
+ public:
+  UAutoMutex(const UMutex& mutex, DWORD timeoutMs);
+  ~UAutoMutex();
+  UAutoMutex(const UAutoMutex&) = delete;
+  UAutoMutex& operator=(const UAutoMutex&) = delete;
+
+ private:
+  HANDLE m_hMutex;
+};
+
+// Waits for a mutex; true when it was acquired or abandoned.
+bool AcquireMutex(HANDLE mutex, DWORD timeoutMs);
