@@ -1,0 +1,152 @@
+// The cost of the shared log: N lines written through WriteLine from 1 and
+// from 4 processes, against the same lines written to a file with plain
+// unbuffered writes and no mutex.
+//
+//   build/wine-run build/bench/log_bench.exe [lines]      (default 20000)
+//
+// The lines go into a fresh folder under the temporary folder (the user's
+// own log is not touched); the time runs from the moment every process is
+// ready until the last one has ended.
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "foundation/file_error_log.h"
+#include "foundation/handles.h"
+#include "foundation/m_io.h"
+
+namespace {
+
+constexpr char kStartEvent[] = "KitLogBenchStart";
+
+UString Record(int n) {
+  return UMessage::Format("%1, %2, %3, %4, %5\n", kLogTrace, "\\log_bench.cpp", 42, "LogBench::Run()",
+                          UMessage::Format("benchmark line %1 with a message of a typical length", n));
+}
+
+void WaitForStart() {
+  kit::UniqueHandle start(OpenEventA(SYNCHRONIZE, FALSE, kStartEvent));
+  if (start) WaitForSingleObject(start.get(), INFINITE);
+}
+
+int RunLogChild(int lines) {
+  UClientFileErrorLog log;
+  if (log.Open("BENCH") != 0) return 2;
+  WaitForStart();
+  for (int n = 0; n < lines; ++n) log.WriteLine(Record(n).c_str());
+  return 0;
+}
+
+int RunPlainChild(int lines, const char* folder) {
+  const std::string path = std::string(folder) + "\\plain.txt";
+  int fd = _sopen(path.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_TEXT, _SH_DENYNO, _S_IREAD | _S_IWRITE);
+  if (fd == -1) return 2;
+  std::FILE* f = _fdopen(fd, "at");
+  if (!f) return 3;
+  std::setvbuf(f, nullptr, _IONBF, 0);
+  WaitForStart();
+  char prefix[96];
+  for (int n = 0; n < lines; ++n) {
+    SYSTEMTIME t;
+    GetSystemTime(&t);
+    std::snprintf(prefix, sizeof prefix, "%04d-%02d-%02d,%2d:%02d:%02d:%03d, %lu,%lu,%s, ", t.wYear, t.wMonth, t.wDay,
+                  t.wHour, t.wMinute, t.wSecond, t.wMilliseconds, GetCurrentProcessId(), GetCurrentThreadId(), "BENCH");
+    std::fputs((std::string(prefix) + Record(n).c_str()).c_str(), f);
+  }
+  std::fclose(f);
+  return 0;
+}
+
+// The temporary folder the program started with.
+const std::string& TempBase() {
+  static const std::string base = [] {
+    char path[MAX_PATH + 1] = {};
+    GetTempPathA(sizeof path, path);
+    return std::string(path);
+  }();
+  return base;
+}
+
+// A fresh folder under it.
+std::string MakeFolder() {
+  const std::string& base = TempBase();
+  static int counter = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate = base + "kit_log_bench_" + std::to_string(GetCurrentProcessId()) + "_" +
+                            std::to_string(++counter);
+    if (CreateDirectoryA(candidate.c_str(), nullptr)) return candidate;
+  }
+  std::fprintf(stderr, "cannot create a folder under %s: %lu\n", base.c_str(), GetLastError());
+  std::exit(1);
+}
+
+// Starts `processes` children that write `total` lines between them; returns
+// the seconds from the start signal to the end of the last child.
+double Measure(const char* mode, int processes, int total) {
+  const std::string folder = MakeFolder();
+  kit::UniqueHandle start(CreateEventA(nullptr, TRUE, FALSE, kStartEvent));
+  char self[MAX_PATH + 1] = {};
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  // The children's log lands in the scratch folder.
+  SetEnvironmentVariableA("TMP", folder.c_str());
+  SetEnvironmentVariableA("TEMP", folder.c_str());
+  std::vector<kit::ProcessInformation> children(processes);
+  for (int i = 0; i < processes; ++i) {
+    std::string cmd = "\"" + std::string(self) + "\" child " + mode + " " + std::to_string(total / processes) + " \"" +
+                      folder + "\"";
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+      std::fprintf(stderr, "cannot start a child: %lu\n", GetLastError());
+      std::exit(1);
+    }
+    children[i].Adopt(pi);
+  }
+  Sleep(1000);  // let every child open its file and reach the start line
+  LARGE_INTEGER frequency, begin, end;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&begin);
+  SetEvent(start.get());
+  for (auto& child : children) WaitForSingleObject(child.process.get(), INFINITE);
+  QueryPerformanceCounter(&end);
+  EmptyFolderEx(folder.c_str());
+  RemoveDirectoryA(folder.c_str());
+  return static_cast<double>(end.QuadPart - begin.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 5 && std::strcmp(argv[1], "child") == 0) {
+    SetEnvironmentVariableA("TMP", argv[4]);
+    SetEnvironmentVariableA("TEMP", argv[4]);
+    const int lines = std::atoi(argv[3]);
+    return std::strcmp(argv[2], "log") == 0 ? RunLogChild(lines) : RunPlainChild(lines, argv[4]);
+  }
+  const int total = argc > 1 ? std::atoi(argv[1]) : 20000;
+  if (total <= 0) {
+    std::fprintf(stderr, "usage: log_bench [lines]\n");
+    return 1;
+  }
+  std::printf("%d lines per run\n", total);
+  TempBase();  // read before TMP is pointed at the scratch folders
+
+  for (int processes : {1, 4}) {
+    const double logSeconds = Measure("log", processes, total);
+    const double plainSeconds = Measure("plain", processes, total);
+    const double logRate = total / logSeconds, plainRate = total / plainSeconds;
+    std::printf("%d process(es): WriteLine %.0f lines/s, plain unbuffered writes %.0f lines/s, ratio %.2f\n",
+                processes, logRate, plainRate, logRate / plainRate);
+  }
+  return 0;
+}
