@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <utility>
 
 namespace kit {
@@ -75,6 +76,44 @@ using UniqueFind = UniqueResource<HANDLE, FindHandleTraits>;      // FindFirstFi
 using UniqueKey = UniqueResource<HKEY, KeyTraits>;                // RegOpenKeyEx / RegCreateKeyEx
 using UniqueModule = UniqueResource<HMODULE, ModuleTraits>;       // LoadLibrary
 using UniqueLocal = UniqueResource<HLOCAL, LocalTraits>;          // LocalAlloc, FormatMessage buffers
+
+// A resource whose release function is known only at run time: the
+// functions of libraries loaded with LoadLibrary (FDIDestroy of cabinet.dll,
+// CertCloseStore, CertFreeCertificateContext and CryptMsgClose of
+// crypt32.dll). The closer runs once, when the object lets go of a non-empty
+// value.
+template <class T>
+class UniqueWithCloser {
+ public:
+  using Closer = std::function<void(T)>;
+  UniqueWithCloser() = default;
+  UniqueWithCloser(T value, Closer closer) : m_value(value), m_closer(std::move(closer)) {}
+  ~UniqueWithCloser() { reset(); }
+  UniqueWithCloser(const UniqueWithCloser&) = delete;
+  UniqueWithCloser& operator=(const UniqueWithCloser&) = delete;
+  UniqueWithCloser(UniqueWithCloser&& other) noexcept
+      : m_value(std::exchange(other.m_value, T())), m_closer(std::move(other.m_closer)) {}
+  UniqueWithCloser& operator=(UniqueWithCloser&& other) noexcept {
+    if (this != &other) {
+      reset();
+      m_value = std::exchange(other.m_value, T());
+      m_closer = std::move(other.m_closer);
+    }
+    return *this;
+  }
+
+  T get() const { return m_value; }
+  explicit operator bool() const { return m_value != T(); }
+  T release() { return std::exchange(m_value, T()); }
+  void reset() {
+    T old = std::exchange(m_value, T());
+    if (old != T() && m_closer) m_closer(old);
+  }
+
+ private:
+  T m_value = T();
+  Closer m_closer;
+};
 
 // Both handles of a started process.
 struct ProcessInformation {
