@@ -11,6 +11,12 @@ TEST(createString, ConvertsWideTextAndTreatsNullAsEmpty) {
   EXPECT_EQ(createString(L"C:\\Program Files\\x.cab"), "C:\\Program Files\\x.cab");
 }
 
+TEST(UMessage, WideArgumentsAreConvertedAndNullIsEmpty) {
+  const wchar_t* nullWide = nullptr;
+  EXPECT_EQ(UMessage::Format("<%1>", nullWide), "<>");
+  EXPECT_EQ(UMessage::Format("%1 %2", L"wide", 2), "wide 2");
+}
+
 TEST(StringToWideChar, SizeQueryConversionAndArgumentErrors) {
   kittest::MemoryLog log;
   EXPECT_EQ(StringToWideChar("", nullptr, 0), 1u);
