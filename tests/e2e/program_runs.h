@@ -15,14 +15,12 @@
 
 namespace kittest {
 
-
 inline constexpr DWORD kCancelled = 4294967294u;
 
 inline std::wstring SystemText(DWORD code) {
   wchar_t* message = nullptr;
-  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
-                 nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&message), 0,
-                 nullptr);
+  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
+                 code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&message), 0, nullptr);
   std::wstring text = message ? message : L"";
   if (message) LocalFree(message);
   return text;
@@ -58,8 +56,13 @@ struct HeldRun {
   HWND progress = nullptr;
 
   explicit HeldRun(const std::string& decision = "2", const std::string& switches = "") {
-    process = StartProcess(Quoted(WindowsPathOf(KITLOADER_HELD_EXE)) + " " + switches + " /i " + Quoted(package), folder.path(),
-                           {{"KITTEST_HOLD_EVENT", hold.name()}, {"KITTEST_HOLD_DECISION", decision}});
+    // The program's temporary folder (and its log) stays in the test's folder.
+    process = StartProcess(Quoted(WindowsPathOf(KITLOADER_HELD_EXE)) + " " + switches + " /i " + Quoted(package),
+                           folder.path(),
+                           {{"KITTEST_HOLD_EVENT", hold.name()},
+                            {"KITTEST_HOLD_DECISION", decision},
+                            {"TMP", folder.path()},
+                            {"TEMP", folder.path()}});
     if (switches.find('s') == std::string::npos)
       progress = WaitForWindow(process.handle(), process.id(), IsProgressWindow);
   }
@@ -72,7 +75,8 @@ struct LoneProgram {
   std::string exe = folder / "kitloader.exe";
   LoneProgram() { CopyFileOrFail(WindowsPathOf(KITLOADER_EXE), exe); }
   ChildProcess Start(const std::string& arguments) {
-    return StartProcess(Quoted(exe) + " " + arguments, folder.path());
+    return StartProcess(Quoted(exe) + " " + arguments, folder.path(),
+                        {{"TMP", folder.path()}, {"TEMP", folder.path()}});
   }
 };
 

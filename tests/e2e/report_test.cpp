@@ -129,6 +129,13 @@ TEST(Resources, EveryLanguageIsStoredUnderItsLanguageId) {
   }
 }
 
+TEST(Resources, TheShippedProgramHasNoTestHold) {
+  std::string exe = ReadTextFile(WindowsPathOf(KITLOADER_EXE));
+  ASSERT_FALSE(exe.empty());
+  EXPECT_EQ(std::string::npos, exe.find("KITTEST_")) << "the held engine belongs to kitloader_held.exe only";
+  EXPECT_NE(std::string::npos, ReadTextFile(WindowsPathOf(KITLOADER_HELD_EXE)).find("KITTEST_HOLD_EVENT"));
+}
+
 TEST(PermissionDialog, ContinueAndClose) {
   for (int button : {IDOK, 0}) {
     ChildProcess process = StartProcess(Quoted(WindowsPathOf(DIALOG_PREVIEW_EXE)) + " permission");
