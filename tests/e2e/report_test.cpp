@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "e2e/program_runs.h"
 #include "languages/language_table.h"
@@ -127,6 +128,26 @@ TEST(Resources, EveryLanguageIsStoredUnderItsLanguageId) {
     // Strings 1 to 6 live in the first block of sixteen.
     EXPECT_TRUE(FindResourceExA(exe.get(), RT_STRING, MAKEINTRESOURCEA(1), lang.resourceLanguage));
   }
+}
+
+TEST(Resources, TheVersionNamesTheMakerAndTheSuite) {
+  const std::string exe = WindowsPathOf(KITLOADER_EXE);
+  DWORD ignored = 0;
+  std::vector<char> info(GetFileVersionInfoSizeA(exe.c_str(), &ignored));
+  ASSERT_FALSE(info.empty());
+  ASSERT_TRUE(GetFileVersionInfoA(exe.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
+  auto value = [&](const char* name) {
+    char* text = nullptr;
+    UINT length = 0;
+    std::string path = std::string("\\StringFileInfo\\040904b0\\") + name;
+    return VerQueryValueA(info.data(), path.c_str(), reinterpret_cast<void**>(&text), &length) && text
+               ? std::string(text)
+               : std::string("<missing>");
+  };
+  EXPECT_EQ("Norvane", value("CompanyName"));
+  EXPECT_EQ("Norvane Ombrix", value("ProductName"));
+  EXPECT_EQ("Norvane Package installer", value("FileDescription"));
+  EXPECT_EQ("kitloader.exe", value("OriginalFilename"));
 }
 
 TEST(Resources, TheShippedProgramHasNoTestHold) {
