@@ -11,11 +11,12 @@
 #include "kitloader/command_line.h"
 #include "kitloader/completion.h"
 #include "kitloader/elevation.h"
+#include "kitloader/engine_instance.h"
 #include "kitloader/package_request.h"
 #include "kitloader/report.h"
 
 // The one update engine of the process, built before WinMain runs.
-static USmartUpdateEx g_cSmartUpdate;
+static USmartUpdateEx& g_cSmartUpdate = ProcessEngine();
 
 namespace {
 

@@ -10,11 +10,15 @@ void KitloaderStage::WriteSetupInf(const std::string& text) const { WriteTextFil
 
 std::string KitloaderStage::Log() const { return ReadTextFile(m_temp / "logterminal.txt"); }
 
-ProcessResult KitloaderStage::Run(const std::string& arguments, const std::string& currentFolder) const {
+ChildProcess KitloaderStage::Start(const std::string& arguments, const std::string& currentFolder) const {
   std::string commandLine = "\"" + exe() + "\"";
   if (!arguments.empty()) commandLine += " " + arguments;
-  return RunProcess(commandLine, currentFolder.empty() ? folder() : currentFolder,
-                    {{"TMP", tempFolder()}, {"TEMP", tempFolder()}});
+  return StartProcess(commandLine, currentFolder.empty() ? folder() : currentFolder,
+                      {{"TMP", tempFolder()}, {"TEMP", tempFolder()}});
+}
+
+ProcessResult KitloaderStage::Run(const std::string& arguments, const std::string& currentFolder) const {
+  return Start(arguments, currentFolder).Wait();
 }
 
 }  // namespace kittest

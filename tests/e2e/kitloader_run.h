@@ -20,8 +20,10 @@ class KitloaderStage {
   // The log the run wrote ("" when there is none).
   std::string Log() const;
 
-  // Runs "<exe> <arguments>" from currentFolder (empty: the stage's folder).
+  // Runs "<exe> <arguments>" from currentFolder (empty: the stage's folder)
+  // and waits for it; Start returns at once.
   ProcessResult Run(const std::string& arguments, const std::string& currentFolder = "") const;
+  ChildProcess Start(const std::string& arguments, const std::string& currentFolder = "") const;
 
  private:
   TempFolder m_program;
