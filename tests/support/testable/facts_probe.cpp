@@ -7,8 +7,9 @@
 //   facts_probe hold <file> <event>    opens <file> without sharing, signals
 //                                      "<event>.ready" and waits for "<event>.release"
 //   facts_probe module                 exit code: length of its own module path
-//   facts_probe                        (no arguments) creates "facts_probe.noargs" in
-//                                      the current folder: proof of a start without arguments
+//   facts_probe                        (no arguments) creates the file that
+//                                      KITTEST_NOARGS_MARKER names: proof of a start
+//                                      without arguments
 #include <windows.h>
 
 #include <cstdio>
@@ -64,8 +65,12 @@ int main(int argc, char** argv) {
   if (mode == "hold" && argc == 4) return Hold(argv[2], argv[3]);
   if (mode == "module") return static_cast<int>(SGetModuleFileName(nullptr).length());
   if (argc == 1) {
-    kit::UniqueFile marker(CreateFileA("facts_probe.noargs", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    return marker ? 0 : 2;
+    char marker[MAX_PATH + 1] = {};
+    DWORD n = GetEnvironmentVariableA("KITTEST_NOARGS_MARKER", marker, sizeof marker);
+    if (n && n < sizeof marker) {
+      kit::UniqueFile file(CreateFileA(marker, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+      return file ? 0 : 2;
+    }
   }
   std::fprintf(stderr, "usage: facts_probe report|elevate <file> | hold <file> <event> | module\n");
   return 87;
