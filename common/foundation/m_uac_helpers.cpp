@@ -116,6 +116,7 @@ bool RunAsAdmin(HWND owner, const char* file, const char* parameters, bool async
       SetLastError(error);
       return false;
     }
+    static_assert(sizeof(SHELLEXECUTEINFOA) == 60, "the 32-bit layout the shell expects");
     SHELLEXECUTEINFOA info = {};
     info.cbSize = sizeof info;
     info.fMask = asyncAllowed ? (SEE_MASK_ASYNCOK | SEE_MASK_FLAG_NO_UI) : (SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI);
@@ -147,6 +148,7 @@ HRESULT uCoCreateInstanceAsAdmin(HWND owner, REFCLSID classId, REFIID interfaceI
     LogRecord(kLogErrors, kFunction, UString("_snwprintf() - buffer is insufficient"));
     return ERROR_INSUFFICIENT_BUFFER;
   }
+  static_assert(sizeof(BIND_OPTS3) == 36, "the 32-bit layout COM expects");
   BIND_OPTS3 options = {};
   options.cbStruct = sizeof options;
   options.dwClassContext = CLSCTX_LOCAL_SERVER;

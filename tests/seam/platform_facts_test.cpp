@@ -127,7 +127,9 @@ TEST(FactsElevation, UnknownFactValueStopsTheProgramWithAClearError) {
 
 TEST(FactsAccess, DeniedAndFailedChecksPerObjectName) {
   kittest::TempFolder temp;
-  kittest::FactsFile facts("[process.access]\n" + temp.path() + "=deny\n" + (temp / "sub") + "=fail\n");
+  kittest::FactsFile facts("[process.access]\n" + temp.path() + "=deny\n" + (temp / "sub") + "=fail\n" +
+                           (temp / "readonly") + "=deny 0x120089\n");
+  ASSERT_TRUE(CreateDirectoryA((temp / "readonly").c_str(), nullptr));
   ASSERT_TRUE(CreateDirectoryA((temp / "sub").c_str(), nullptr));
   ASSERT_TRUE(CreateDirectoryA((temp / "other").c_str(), nullptr));
   kittest::MemoryLog log;
@@ -137,6 +139,9 @@ TEST(FactsAccess, DeniedAndFailedChecksPerObjectName) {
   EXPECT_FALSE(UAccessCheck::CheckAccess((temp / "sub").c_str(), SE_FILE_OBJECT, GENERIC_READ));
   EXPECT_TRUE(log.Contains("2, ") && log.Contains("Access check failed for " + (temp / "sub") + " (error: 5)"));
   EXPECT_TRUE(UAccessCheck::CheckAccess((temp / "other").c_str(), SE_FILE_OBJECT, GENERIC_READ | GENERIC_WRITE));
+  // A folder that grants only reading: the log shows what was granted.
+  EXPECT_FALSE(UAccessCheck::CheckAccess((temp / "readonly").c_str(), SE_FILE_OBJECT, GENERIC_READ | GENERIC_WRITE));
+  EXPECT_TRUE(log.Contains("Access to " + (temp / "readonly") + " denied (access: 1179785)"));
 }
 
 constexpr char kInternetSettings[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";

@@ -12,7 +12,8 @@
 //   ElevationPrompt=decline        accept | decline (1223)
 //   ElevatedSection=elevated       the section of the copy the prompt starts
 //   [process.access]               AccessCheck per object name
-//   MACHINE\SOFTWARE\Microsoft=deny   grant | deny | fail
+//   MACHINE\SOFTWARE\Microsoft=deny   grant | deny | fail; "deny 0x120089" also
+//                                  reports what would have been granted
 //
 // KITLOADER_TEST_FACTS_SECTION names the section to read (default
 // "process"); a program started through an accepted elevation prompt reads
@@ -126,9 +127,17 @@ BOOL EvaluateAccess(AccessCheckProc accessCheck, const char* objectName, PSECURI
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  if (fact != "grant" && fact != "deny") BadFact(objectName, fact);
-  *accessStatus = fact == "grant";
-  *grantedAccess = fact == "grant" ? desiredAccess : 0;
+  if (fact == "grant") {
+    *accessStatus = TRUE;
+    *grantedAccess = desiredAccess;
+    return TRUE;
+  }
+  if (fact.compare(0, 4, "deny") != 0) BadFact(objectName, fact);
+  char* end = nullptr;
+  const unsigned long granted = fact.size() > 4 ? std::strtoul(fact.c_str() + 4, &end, 0) : 0;
+  if (fact.size() > 4 && (fact[4] != ' ' || !end || *end)) BadFact(objectName, fact);
+  *accessStatus = FALSE;
+  *grantedAccess = granted;
   return TRUE;
 }
 
