@@ -12,7 +12,7 @@ typedef BOOL(WINAPI* OpenThreadTokenProc)(HANDLE, DWORD, BOOL, PHANDLE);
 typedef BOOL(WINAPI* OpenProcessTokenProc)(HANDLE, DWORD, PHANDLE);
 typedef BOOL(WINAPI* DuplicateTokenProc)(HANDLE, SECURITY_IMPERSONATION_LEVEL, PHANDLE);
 typedef DWORD(WINAPI* GetNamedSecurityInfoAProc)(LPCSTR, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID*, PSID*, PACL*,
-                                                   PACL*, PSECURITY_DESCRIPTOR*);
+                                                 PACL*, PSECURITY_DESCRIPTOR*);
 
 template <class Proc>
 Proc Lookup(HMODULE module, const char* name) {
@@ -34,7 +34,8 @@ GENERIC_MAPPING MappingOf(SE_OBJECT_TYPE type) {
 bool LoadAdvapi(kit::UniqueModule& module, const char* function) {
   module.reset(LoadLibraryA("advapi32.dll"));
   if (!module)
-    LogRecord(kLogWarnings, function, UMessage::Format("Failed to load library advapi32.dll (error: %1)", GetLastError()));
+    LogRecord(kLogWarnings, function,
+              UMessage::Format("Failed to load library advapi32.dll (error: %1)", GetLastError()));
   return module.valid();
 }
 
@@ -83,10 +84,9 @@ bool UAccessCheck::CheckAccess(const char* objectName, SE_OBJECT_TYPE objectType
   if (!objectName) objectName = "";
 
   PSECURITY_DESCRIPTOR rawDescriptor = nullptr;
-  const DWORD infoResult =
-      getNamedSecurityInfo(objectName, objectType,
-                           OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                           nullptr, nullptr, nullptr, nullptr, &rawDescriptor);
+  const DWORD infoResult = getNamedSecurityInfo(
+      objectName, objectType, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+      nullptr, nullptr, nullptr, nullptr, &rawDescriptor);
   kit::UniqueLocal descriptor(rawDescriptor);
   if (infoResult != ERROR_SUCCESS) {
     LogRecord(kLogErrors, kFunction,

@@ -25,7 +25,8 @@ UString QueryFolder(DWORD firstSize, const char* failureFormat, const std::funct
   }
   if (n == 0 || n >= buffer.size()) throw UException(failureFormat, static_cast<int>(GetLastError()));
   UString folder(std::string(buffer.data(), n));
-  if (folder.length() && folder[folder.length() - 1] == '\\') folder = folder.Left(static_cast<int>(folder.length()) - 1);
+  if (folder.length() && folder[folder.length() - 1] == '\\')
+    folder = folder.Left(static_cast<int>(folder.length()) - 1);
   return folder;
 }
 
@@ -43,7 +44,8 @@ UString SRemoveTrailingSeparator(const UString& text) {
 }
 
 UString SGetTempPath() {
-  return QueryFolder(1000, "SGetTempPath() - error=%d", [](DWORD size, char* buffer) { return GetTempPathA(size, buffer); });
+  return QueryFolder(1000, "SGetTempPath() - error=%d",
+                     [](DWORD size, char* buffer) { return GetTempPathA(size, buffer); });
 }
 
 UString SGetSystemDirectory() {
@@ -64,8 +66,8 @@ UString SGetSystemWindowsDirectory() {
   {
     kit::UniqueModule kernel32(LoadLibraryA("kernel32.dll"));
     CatchAndLog(KL_CATCH_SITE("SGetSystemWindowsDirectory", "SGetSystemWindowsDirectory() exception"), result, [&] {
-      auto query = kernel32 ? reinterpret_cast<GetSystemWindowsDirectoryAProc>(reinterpret_cast<void*>(
-                                  GetProcAddress(kernel32.get(), "GetSystemWindowsDirectoryA")))
+      auto query = kernel32 ? reinterpret_cast<GetSystemWindowsDirectoryAProc>(
+                                  reinterpret_cast<void*>(GetProcAddress(kernel32.get(), "GetSystemWindowsDirectoryA")))
                             : nullptr;
       if (!query) {
         folder = SGetWindowsDirectory();
@@ -152,8 +154,8 @@ UString SGetUserDownloadedProgramFilesFolder(bool create) {
   bool found = false;
   {
     kit::UniqueModule shell32(LoadLibraryA("shell32.dll"));
-    auto query = shell32 ? reinterpret_cast<SHGetSpecialFolderPathAProc>(reinterpret_cast<void*>(
-                               GetProcAddress(shell32.get(), "SHGetSpecialFolderPathA")))
+    auto query = shell32 ? reinterpret_cast<SHGetSpecialFolderPathAProc>(
+                               reinterpret_cast<void*>(GetProcAddress(shell32.get(), "SHGetSpecialFolderPathA")))
                          : nullptr;
     found = query && query(nullptr, buffer, CSIDL_LOCAL_APPDATA, create ? TRUE : FALSE) && buffer[0];
   }
@@ -177,7 +179,8 @@ UString SGetDownloadedProgramFilesFolder() {
   const UString configured = SGetRegistryAsString(
       HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", "ActiveXCache", "", 0, 0);
   const UString cache = SGetRegistryAsString(
-      HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ActiveX Cache", "0", "", 0, 0);
+      HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ActiveX Cache", "0", "", 0,
+      0);
   if (!cache.empty() && cache.EqualsNoCase(configured.c_str())) return cache;
   LogRecord(kLogTrace, kFunction,
             UMessage::Format("%1, %2, %3", "Customized \"Downloaded Program Files\": mismatch", configured, cache));

@@ -120,9 +120,10 @@ int DefDelItemProc(const WIN32_FIND_DATAA* item, const char* path, std::uintptr_
     SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
     if (folder ? RemoveDirectoryA(path) : DeleteFileA(path)) return 0;
     error = GetLastError();
-    LogRecord(kLogWarnings, kFunction,
-              UMessage::Format(folder ? "Failed to remove directory %1 (error: %2)" : "Failed to delete file %1 (error: %2)",
-                               path, static_cast<unsigned>(error)));
+    LogRecord(
+        kLogWarnings, kFunction,
+        UMessage::Format(folder ? "Failed to remove directory %1 (error: %2)" : "Failed to delete file %1 (error: %2)",
+                         path, static_cast<unsigned>(error)));
     Sleep(kPauseMs);
   }
   const BOOL scheduled = MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);

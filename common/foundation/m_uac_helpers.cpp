@@ -30,7 +30,8 @@ bool uReadProcessIntegrityValue(HANDLE process, DWORD* value) {
   }
   kit::UniqueLocal buffer(LocalAlloc(LMEM_FIXED, size));
   if (!buffer) {
-    LogRecord(kLogWarnings, kFunction, UMessage::Format("Failed to allocate memory (size, error)", size, GetLastError()));
+    LogRecord(kLogWarnings, kFunction,
+              UMessage::Format("Failed to allocate memory (size, error)", size, GetLastError()));
     return false;
   }
   if (!GetTokenInformation(token.get(), TokenIntegrityLevel, buffer.get(), size, &size)) {
@@ -77,8 +78,8 @@ DWORD uGetProcessIntegrityLevel(HANDLE process) {
 bool uReadAdministratorsMember(BOOL* member) {
   SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
   PSID administrators = nullptr;
-  if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
-                                0, &administrators))
+  if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                &administrators))
     return false;
   const BOOL checked = CheckTokenMembership(nullptr, administrators, member);
   FreeSid(administrators);

@@ -9,13 +9,11 @@ bool AdministratorsMember(BOOL* member) { return uReadAdministratorsMember(membe
 
 bool ProcessElevationType(TOKEN_ELEVATION_TYPE* type) { return uReadProcessElevationType(type); }
 
-BOOL ElevatedShellExecute(ShellExecuteExAProc shellExecuteEx, SHELLEXECUTEINFOA* info) {
-  return shellExecuteEx(info);
-}
+BOOL ElevatedShellExecute(ShellExecuteExAProc shellExecuteEx, SHELLEXECUTEINFOA* info) { return shellExecuteEx(info); }
 
 BOOL EvaluateAccess(AccessCheckProc accessCheck, const char*, PSECURITY_DESCRIPTOR descriptor, HANDLE token,
-                    DWORD desiredAccess, PGENERIC_MAPPING mapping, PPRIVILEGE_SET privileges,
-                    LPDWORD privilegesLength, LPDWORD grantedAccess, LPBOOL accessStatus) {
+                    DWORD desiredAccess, PGENERIC_MAPPING mapping, PPRIVILEGE_SET privileges, LPDWORD privilegesLength,
+                    LPDWORD grantedAccess, LPBOOL accessStatus) {
   return accessCheck(descriptor, token, desiredAccess, mapping, privileges, privilegesLength, grantedAccess,
                      accessStatus);
 }

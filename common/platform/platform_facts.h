@@ -37,9 +37,9 @@ BOOL ElevatedShellExecute(ShellExecuteExAProc shellExecuteEx, SHELLEXECUTEINFOA*
 // belongs to. The arguments and results are those of AccessCheck.
 typedef BOOL(WINAPI* AccessCheckProc)(PSECURITY_DESCRIPTOR, HANDLE, DWORD, PGENERIC_MAPPING, PPRIVILEGE_SET, LPDWORD,
                                       LPDWORD, LPBOOL);
-BOOL EvaluateAccess(AccessCheckProc accessCheck, const char* objectName, PSECURITY_DESCRIPTOR descriptor,
-                    HANDLE token, DWORD desiredAccess, PGENERIC_MAPPING mapping, PPRIVILEGE_SET privileges,
-                    LPDWORD privilegesLength, LPDWORD grantedAccess, LPBOOL accessStatus);
+BOOL EvaluateAccess(AccessCheckProc accessCheck, const char* objectName, PSECURITY_DESCRIPTOR descriptor, HANDLE token,
+                    DWORD desiredAccess, PGENERIC_MAPPING mapping, PPRIVILEGE_SET privileges, LPDWORD privilegesLength,
+                    LPDWORD grantedAccess, LPBOOL accessStatus);
 
 }  // namespace kit::facts
 

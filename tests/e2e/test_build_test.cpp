@@ -45,11 +45,13 @@ TEST(TestBuild, ShippedProgramHoldsNoFactsOverride) {
 // program reads it at its start) and removes the setting afterwards.
 class WineAppVersion {
  public:
-  WineAppVersion(const std::string& exeName, const char* version)
-      : m_key("Software\\Wine\\AppDefaults\\" + exeName) {
+  WineAppVersion(const std::string& exeName, const char* version) : m_key("Software\\Wine\\AppDefaults\\" + exeName) {
     kittest::SetRegString(HKEY_CURRENT_USER, m_key, "Version", version);
   }
-  ~WineAppVersion() { RegDeleteTreeA(HKEY_CURRENT_USER, m_key.c_str()); RegDeleteKeyA(HKEY_CURRENT_USER, m_key.c_str()); }
+  ~WineAppVersion() {
+    RegDeleteTreeA(HKEY_CURRENT_USER, m_key.c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, m_key.c_str());
+  }
 
  private:
   std::string m_key;

@@ -110,8 +110,8 @@ TEST(FactsElevation, AcceptedPromptStartsACopyWithTheElevatedFacts) {
 TEST(FactsElevation, DeclinedPromptInAnotherProcess) {
   kittest::TempFolder temp;
   kittest::FactsFile facts("[process]\nIntegrityLevel=0x2000\nElevationPrompt=decline\n");
-  kittest::ProcessResult elevate = kittest::RunProcess("\"" + kittest::FactsProbePath() + "\" elevate \"" +
-                                                       (temp / "elevated.txt") + "\"");
+  kittest::ProcessResult elevate =
+      kittest::RunProcess("\"" + kittest::FactsProbePath() + "\" elevate \"" + (temp / "elevated.txt") + "\"");
   EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), elevate.exitCode);
   EXPECT_FALSE(kittest::FileExists(temp / "elevated.txt"));
 }
@@ -119,8 +119,8 @@ TEST(FactsElevation, DeclinedPromptInAnotherProcess) {
 TEST(FactsElevation, UnknownFactValueStopsTheProgramWithAClearError) {
   kittest::TempFolder temp;
   kittest::FactsFile facts("[process]\nIntegrityLevel=medium\n");
-  kittest::ProcessResult run = kittest::RunProcess("\"" + kittest::FactsProbePath() + "\" report \"" +
-                                                   (temp / "report.txt") + "\"");
+  kittest::ProcessResult run =
+      kittest::RunProcess("\"" + kittest::FactsProbePath() + "\" report \"" + (temp / "report.txt") + "\"");
   EXPECT_EQ(0xFAC7u, run.exitCode);
   EXPECT_FALSE(kittest::FileExists(temp / "report.txt"));
 }

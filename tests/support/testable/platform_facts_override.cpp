@@ -116,9 +116,9 @@ BOOL ElevatedShellExecute(ShellExecuteExAProc shellExecuteEx, SHELLEXECUTEINFOA*
   return started;
 }
 
-BOOL EvaluateAccess(AccessCheckProc accessCheck, const char* objectName, PSECURITY_DESCRIPTOR descriptor,
-                    HANDLE token, DWORD desiredAccess, PGENERIC_MAPPING mapping, PPRIVILEGE_SET privileges,
-                    LPDWORD privilegesLength, LPDWORD grantedAccess, LPBOOL accessStatus) {
+BOOL EvaluateAccess(AccessCheckProc accessCheck, const char* objectName, PSECURITY_DESCRIPTOR descriptor, HANDLE token,
+                    DWORD desiredAccess, PGENERIC_MAPPING mapping, PPRIVILEGE_SET privileges, LPDWORD privilegesLength,
+                    LPDWORD grantedAccess, LPBOOL accessStatus) {
   const std::string fact = Fact(Section() + ".access", objectName);
   if (fact.empty())
     return accessCheck(descriptor, token, desiredAccess, mapping, privileges, privilegesLength, grantedAccess,

@@ -43,7 +43,8 @@ TEST_F(InstallRights, AdministratorWithAFullTokenMayInstallAndNoFileIsLeft) {
   kittest::MemoryLog log;
   EXPECT_TRUE(USmartUpdateEx::CheckInstallActiveXRigths());
   EXPECT_TRUE(FolderIsEmpty(dpf.path()));
-  EXPECT_TRUE(log.Contains("SmartUpdateEx::CheckInstallActiveXRigths(), Have write access to DPF folder, double check"));
+  EXPECT_TRUE(
+      log.Contains("SmartUpdateEx::CheckInstallActiveXRigths(), Have write access to DPF folder, double check"));
   EXPECT_TRUE(log.Contains("Have write access to DPF by trying to create temp file under DPF"));
   for (const char* key : {"MACHINE\\SOFTWARE\\Microsoft", "MACHINE\\SOFTWARE", "CLASSES_ROOT\\CLSID"})
     EXPECT_TRUE(log.Contains(std::string("Access to ") + key + " granted")) << key;

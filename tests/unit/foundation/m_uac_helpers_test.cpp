@@ -62,8 +62,8 @@ TEST(IntegrityLevel, WineOpensTheTokenEvenWithoutQueryAccess) {
 
 TEST(RunAsAdmin, StartsTheProgramWithAndWithoutParameters) {
   kittest::TempFolder temp;
-  EXPECT_TRUE(RunAsAdmin(nullptr, kittest::FactsProbePath().c_str(), ("report \"" + (temp / "report.txt") + "\"").c_str(),
-                         false));
+  EXPECT_TRUE(RunAsAdmin(nullptr, kittest::FactsProbePath().c_str(),
+                         ("report \"" + (temp / "report.txt") + "\"").c_str(), false));
   EXPECT_TRUE(kittest::WaitForFile(temp / "report.txt"));
   EXPECT_EQ("integrity=12288\nnonadmin=0\nvista=1\n", kittest::ReadTextFile(temp / "report.txt"));
 
@@ -80,7 +80,8 @@ TEST(RunAsAdmin, ProgramThatCannotStartGivesFalseWithTheReason) {
   SetLastError(0xdeadbeef);
   EXPECT_FALSE(RunAsAdmin(nullptr, (temp / "missing.exe").c_str(), "", false));
   EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
-  EXPECT_TRUE(log.Contains("1, ") && log.Contains("RunAsAdmin(), ShellExecuteEx failed , " + (temp / "missing.exe") + ", 2 (0x2) "))
+  EXPECT_TRUE(log.Contains("1, ") &&
+              log.Contains("RunAsAdmin(), ShellExecuteEx failed , " + (temp / "missing.exe") + ", 2 (0x2) "))
       << testing::PrintToString(log.Lines());
 
   log.Clear();
@@ -93,8 +94,8 @@ TEST(CoCreateInstanceAsAdmin, WineHasNoElevationMoniker) {
   // Any registered local class: the moniker is refused before the class matters.
   static const CLSID kSomeClass = {0x0002DF01, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
   IUnknown* object = nullptr;
-  EXPECT_EQ(static_cast<HRESULT>(0x800401EA), uCoCreateInstanceAsAdmin(nullptr, kSomeClass, IID_IUnknown,
-                                                                       reinterpret_cast<void**>(&object)));
+  EXPECT_EQ(static_cast<HRESULT>(0x800401EA),
+            uCoCreateInstanceAsAdmin(nullptr, kSomeClass, IID_IUnknown, reinterpret_cast<void**>(&object)));
   EXPECT_EQ(nullptr, object);
   CoUninitialize();
 }
