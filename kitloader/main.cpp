@@ -12,6 +12,7 @@
 #include "kitloader/command_line.h"
 #include "kitloader/completion.h"
 #include "kitloader/elevation.h"
+#include "kitloader/engine_instance.h"
 #include "kitloader/package_request.h"
 #include "kitloader/report.h"
 
@@ -20,7 +21,7 @@
 static UClientFileErrorLog g_cErrorLog;
 
 // The one update engine of the process, built before WinMain runs.
-static USmartUpdateEx g_cSmartUpdate;
+static USmartUpdateEx& g_cSmartUpdate = ProcessEngine();
 
 namespace {
 

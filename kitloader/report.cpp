@@ -1,44 +1,126 @@
 #include "kitloader/report.h"
 
-// The windows and boxes come with the program's resources; until then the
-// run reports through its exit code only.
-HWND CreateProgressWindow(HINSTANCE, bool) { return nullptr; }
+#include <commctrl.h>
+
+#include "foundation/errorlog.h"
+#include "foundation/handles.h"
+#include "kitloader/completion.h"
+#include "kitloader/resource_ids.h"
+
+namespace {
+
+constexpr char kUsageText[] =
+    "Usage: kitloader.exe [/s][/i <cabfile>[ <cabfile_n>]]\n"
+    "/i - \tInstall <cabfile>\n"
+    "/s - \tSilent; display no message boxes\n"
+    "/? - \tPrint this message\n";
+
+// The program's own resources live in the executable.
+HINSTANCE ResourceModule() { return GetModuleHandleA(nullptr); }
+
+}  // namespace
+
+HWND CreateProgressWindow(HINSTANCE instance, bool show) {
+  HWND window = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, &ProgressDlgProc, 0);
+  if (!window) {
+    LogRecord(kLogWarnings, "CreateProgressWindow()",
+              UMessage::Format("CreateDialogParam() failed, %1", static_cast<std::uint32_t>(GetLastError())));
+    return nullptr;
+  }
+  if (show) ShowWindow(window, SW_SHOW);
+  return window;
+}
+
 void DestroyProgressWindow(HWND window) {
   if (!window) return;
   ShowWindow(window, SW_HIDE);
   CloseWindow(window);
   DestroyWindow(window);
 }
-void ShowUsageBox() {}
-void ShowFailureBox(HWND, std::int32_t, const char*) {}
-void ShowSuccessBox(HWND) {}
 
-namespace {
-constexpr UINT kStringUnknown = 5;
+INT_PTR CALLBACK ProgressDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      return TRUE;
+    case WM_COMMAND:
+      // The close box arrives here as IDCANCEL too.
+      if (LOWORD(wParam) == IDCANCEL) {
+        EndDialog(dialog, 0);
+        CancelRun();
+        return TRUE;
+      }
+      break;
+    default:
+      break;
+  }
+  return FALSE;
+}
+
+INT_PTR CALLBACK PermissionDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      SendDlgItemMessageA(dialog, IDOK, BCM_SETSHIELD, 0, TRUE);
+      return TRUE;
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDOK) {
+        EndDialog(dialog, 1);
+        return TRUE;
+      }
+      if (LOWORD(wParam) == IDCANCEL) {
+        EndDialog(dialog, 2);
+        return TRUE;
+      }
+      break;
+    default:
+      break;
+  }
+  return FALSE;
+}
+
+PermissionAnswer ShowPermissionDialog(HINSTANCE instance) {
+  INT_PTR answer = DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_PERMISSION), nullptr, &PermissionDlgProc, 0);
+  if (answer == 1) return PermissionAnswer::Continue;
+  if (answer != 2)
+    LogRecord(kLogWarnings, "ShowPermissionDialog()",
+              UMessage::Format("DialogBoxParam() failed, %1", static_cast<std::uint32_t>(GetLastError())));
+  return PermissionAnswer::Cancel;
+}
+
+void ShowUsageBox() { MessageBoxA(nullptr, kUsageText, "kitloader", MB_OK); }
 
 UString LoadResourceString(UINT id) {
   char buf[1024] = {};
-  LoadStringA(GetModuleHandleA(nullptr), id, buf, sizeof buf);
+  LoadStringA(ResourceModule(), id, buf, sizeof buf);
   return UString(buf);
 }
-}  // namespace
+
+UString FormatFailureText(std::int32_t result, const char* file) {
+  return LoadResourceString(IDS_FAILURE) + "\n\n" + LoadResourceString(IDS_ERROR_LABEL) +
+         GetInstallErrorText(static_cast<std::uint32_t>(result)) + LoadResourceString(IDS_FILE_LABEL) +
+         UString(file);
+}
+
+void ShowFailureBox(HWND owner, std::int32_t result, const char* file) {
+  MessageBoxA(owner, FormatFailureText(result, file).c_str(), LoadResourceString(IDS_CAPTION).c_str(), MB_OK);
+}
+
+void ShowSuccessBox(HWND owner) {
+  MessageBoxA(owner, LoadResourceString(IDS_SUCCESS).c_str(), LoadResourceString(IDS_CAPTION).c_str(), MB_OK);
+}
 
 UString GetInstallErrorText(std::uint32_t code) {
   DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
-  HMODULE source = nullptr;
+  kit::UniqueModule source;
   if (code >= 2100 && code <= 2999)
-    source = LoadLibraryExA("netmsg.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    source.reset(LoadLibraryExA("netmsg.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE));
   else if (code >= 12000 && code <= 12188)
-    source = LoadLibraryExA("wininet.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    source.reset(LoadLibraryExA("wininet.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE));
   if (source) flags |= FORMAT_MESSAGE_FROM_HMODULE;
 
-  UString text;
   char* message = nullptr;
-  DWORD n = FormatMessageA(flags, source, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+  DWORD n = FormatMessageA(flags, source.get(), code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
                            reinterpret_cast<char*>(&message), 0, nullptr);
-  if (n && message) text = UString(message);
-  if (message) LocalFree(message);
-  if (text.empty()) text = UString::Format("%s (%u)\n", LoadResourceString(kStringUnknown).c_str(), code);
-  if (source) FreeLibrary(source);
-  return text;
+  kit::UniqueLocal messageOwner(message);
+  if (n && message && *message) return UString(message);
+  return UString::Format("%s (%u)\n", LoadResourceString(IDS_UNKNOWN).c_str(), code);
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "cabinstaller/UKitLoader.h"
+#include "engine/codebase.h"
 #include "foundation/UClasses.h"
 
 typedef void (*InstallCallback)(std::int32_t result, const char* classId, std::uintptr_t callerValue);
@@ -29,6 +30,18 @@ class USmartUpdateEx : public UObject {
 
   // Requests a stop; with `wait`, waits for the worker (then terminates it).
   void Stop(BOOL wait);
+
+  // Codebase and URL parsing (engine/codebase.h).
+  static int ParseUpdateInfo(const char* codebase, UpdateInfo* info) { return ::ParseUpdateInfo(codebase, info); }
+  static bool ParseURL(const char* url, int* protocol, UString* host, UString* path, int* port,
+                       bool allowOtherSchemes) {
+    return ::ParseURL(url, protocol, host, path, port, allowOtherSchemes);
+  }
+
+  // Whether this user may install for the whole machine: write into the
+  // machine-wide folder of downloaded controls and create keys under the
+  // machine's software and class registrations.
+  static bool CheckInstallActiveXRigths();
 
   // Settings written by the caller before the first request.
   bool m_bSilent = false;

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <ostream>
 #include <vector>
 
 UString::UString(const char* text, int n, const char* defaultText) {
@@ -110,6 +111,8 @@ UString UString::Format(const char* format, ...) {
   va_end(ap2);
   return UString(std::string(buf.data(), static_cast<std::size_t>(needed)));
 }
+
+std::ostream& operator<<(std::ostream& os, const UString& s) { return os << s.str(); }
 
 UString SIntToString(std::int32_t v) { return UString(std::to_string(v)); }
 UString SUIntToString(std::uint32_t v) { return UString(std::to_string(v)); }

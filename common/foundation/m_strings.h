@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <string>
 
 class UString {
@@ -63,6 +64,8 @@ class UString {
   std::string m_s;
 };
 
+std::ostream& operator<<(std::ostream& os, const UString& s);
+
 // Number texts used across the program.
 UString SIntToString(std::int32_t v);          // "%d"
 UString SUIntToString(std::uint32_t v);        // "%u"
@@ -78,9 +81,15 @@ class UMessage {
   explicit UMessage(const char* templ) : m_template(templ) {}
 
   UMessage& Arg(int v) { return Substitute(SIntToString(v)); }
-  UMessage& Arg(long v) { return Substitute(SIntToString(static_cast<std::int32_t>(v))); }
+  // long is 32 bits on Windows (DWORD, HRESULT, LONG); 64 bits on a native
+  // LP64 build, where it is converted whole.
+  UMessage& Arg(long v) {
+    return Substitute(sizeof v > 4 ? UString(std::to_string(v)) : SIntToString(static_cast<std::int32_t>(v)));
+  }
   UMessage& Arg(unsigned v) { return Substitute(SUIntToString(v)); }
-  UMessage& Arg(unsigned long v) { return Substitute(SUIntToString(static_cast<std::uint32_t>(v))); }
+  UMessage& Arg(unsigned long v) {
+    return Substitute(sizeof v > 4 ? SUInt64ToString(v) : SUIntToString(static_cast<std::uint32_t>(v)));
+  }
   UMessage& Arg(unsigned long long v) { return Substitute(SUInt64ToString(v)); }
   UMessage& Arg(const void* p) { return Substitute(SPointerToString(p)); }
   UMessage& Arg(const char* s) { return Substitute(UString(s)); }

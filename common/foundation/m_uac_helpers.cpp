@@ -1,21 +1,158 @@
 #include "foundation/m_uac_helpers.h"
 
-#include <vector>
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <cwchar>
+
+#include "foundation/errorlog.h"
+#include "foundation/handles.h"
+#include "foundation/m_textconv.h"
+#include "platform/platform_facts.h"
+
+bool uReadProcessIntegrityValue(HANDLE process, DWORD* value) {
+  static const char kFunction[] = "::uGetProcessIntegrityLevel";
+  kit::UniqueHandle token;
+  if (!OpenProcessToken(process, TOKEN_QUERY | TOKEN_QUERY_SOURCE, token.put())) {
+    LogRecord(kLogWarnings, kFunction, UMessage::Format("Failed to open process token, error", GetLastError()));
+    return false;
+  }
+  DWORD size = 0;
+  if (GetTokenInformation(token.get(), TokenIntegrityLevel, nullptr, 0, &size)) {
+    LogRecord(kLogWarnings, kFunction, UString("First call to GetTokenInformation must fail"));
+    return false;
+  }
+  const DWORD sizeError = GetLastError();
+  if (sizeError != ERROR_INSUFFICIENT_BUFFER) {
+    LogRecord(kLogWarnings, kFunction,
+              UMessage::Format("Failed to get process token information size, error", sizeError));
+    return false;
+  }
+  kit::UniqueLocal buffer(LocalAlloc(LMEM_FIXED, size));
+  if (!buffer) {
+    LogRecord(kLogWarnings, kFunction,
+              UMessage::Format("Failed to allocate memory (size, error)", size, GetLastError()));
+    return false;
+  }
+  if (!GetTokenInformation(token.get(), TokenIntegrityLevel, buffer.get(), size, &size)) {
+    LogRecord(kLogWarnings, kFunction,
+              UMessage::Format("Failed to get process token information error", GetLastError()));
+    return false;
+  }
+  PSID sid = static_cast<TOKEN_MANDATORY_LABEL*>(buffer.get())->Label.Sid;
+  const UCHAR count = *GetSidSubAuthorityCount(sid);
+  if (count == 0) return false;
+  *value = *GetSidSubAuthority(sid, count - 1);
+  return true;
+}
+
+DWORD uIntegrityLevelOfValue(DWORD value) {
+  if (value < kIntegrityMedium) return kIntegrityLow;
+  if (value < kIntegrityHigh) return kIntegrityMedium;
+  if (value < kIntegritySystem) return kIntegrityHigh;
+  return kIntegritySystem;
+}
 
 DWORD uGetProcessIntegrityLevel(HANDLE process) {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(process ? process : GetCurrentProcess(), TOKEN_QUERY, &token)) return kIntegrityLow;
+  static const char kFunction[] = "uGetProcessIntegrityLevel()";
+  DWORD value = 0;
   DWORD level = kIntegrityLow;
-  DWORD size = 0;
-  GetTokenInformation(token, TokenIntegrityLevel, nullptr, 0, &size);
-  if (size) {
-    std::vector<unsigned char> buf(size);
-    if (GetTokenInformation(token, TokenIntegrityLevel, buf.data(), size, &size)) {
-      PSID sid = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buf.data())->Label.Sid;
-      UCHAR count = *GetSidSubAuthorityCount(sid);
-      if (count) level = *GetSidSubAuthority(sid, count - 1);
-    }
+  if (kit::facts::ProcessIntegrityValue(process, &value)) level = uIntegrityLevelOfValue(value);
+  switch (level) {
+    case kIntegrityMedium:
+      LogRecord(kLogTrace, kFunction, UString("Running on medium integrity level"));
+      break;
+    case kIntegrityHigh:
+      LogRecord(kLogTrace, kFunction, UString("Running on high integrity level"));
+      break;
+    case kIntegritySystem:
+      LogRecord(kLogTrace, kFunction, UString("Running on System integrity level"));
+      break;
+    default:
+      LogRecord(kLogTrace, kFunction, UString("Running on low integrity level"));
+      break;
   }
-  CloseHandle(token);
   return level;
+}
+
+bool uReadAdministratorsMember(BOOL* member) {
+  SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+  PSID administrators = nullptr;
+  if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                &administrators))
+    return false;
+  const BOOL checked = CheckTokenMembership(nullptr, administrators, member);
+  FreeSid(administrators);
+  return checked != FALSE;
+}
+
+bool uReadProcessElevationType(TOKEN_ELEVATION_TYPE* type) {
+  kit::UniqueHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
+  DWORD size = 0;
+  return GetTokenInformation(token.get(), TokenElevationType, type, sizeof *type, &size) != FALSE;
+}
+
+bool IsNonAdminUser() {
+  BOOL member = FALSE;
+  if (kit::facts::AdministratorsMember(&member) && member) return false;
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+  if (!kit::facts::ProcessElevationType(&type)) return false;
+  return type != TokenElevationTypeLimited;
+}
+
+bool RunAsAdmin(HWND owner, const char* file, const char* parameters, bool asyncAllowed) {
+  static const char kFunction[] = "RunAsAdmin()";
+  if (!file) {
+    LogRecord(kLogErrors, kFunction, UString("lpFile is NULL"));
+    return false;
+  }
+  try {
+    kit::UniqueModule shell32(LoadLibraryA("shell32.dll"));
+    auto shellExecuteEx = reinterpret_cast<kit::facts::ShellExecuteExAProc>(
+        shell32 ? reinterpret_cast<void*>(GetProcAddress(shell32.get(), "ShellExecuteExA")) : nullptr);
+    if (!shellExecuteEx) {
+      const DWORD error = GetLastError();
+      LogRecord(kLogErrors, kFunction, UMessage::Format("GetProcAddress failed", SGetErrorText(error)));
+      SetLastError(error);
+      return false;
+    }
+    static_assert(sizeof(SHELLEXECUTEINFOA) == 60, "the 32-bit layout the shell expects");
+    SHELLEXECUTEINFOA info = {};
+    info.cbSize = sizeof info;
+    info.fMask = asyncAllowed ? (SEE_MASK_ASYNCOK | SEE_MASK_FLAG_NO_UI) : (SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI);
+    info.hwnd = owner;
+    info.lpVerb = "runas";
+    info.lpFile = file;
+    info.lpParameters = parameters;
+    info.nShow = SW_SHOWNORMAL;
+    if (!kit::facts::ElevatedShellExecute(shellExecuteEx, &info)) {
+      const DWORD error = GetLastError();
+      LogRecord(kLogErrors, kFunction, UMessage::Format("ShellExecuteEx failed ", file, SGetErrorText(error)));
+      SetLastError(error);
+      return false;
+    }
+    return true;
+  } catch (...) {
+    LogRecord(kLogErrors, kFunction, UString("RunAsAdmin() - EXCEPTION"));
+    return false;
+  }
+}
+
+HRESULT uCoCreateInstanceAsAdmin(HWND owner, REFCLSID classId, REFIID interfaceId, void** object) {
+  static const char kFunction[] = "uCoCreateInstanceAsAdmin()";
+  wchar_t classText[50] = {};
+  StringFromGUID2(classId, classText, 50);
+  wchar_t monikerName[300] = {};
+  const int n = std::swprintf(monikerName, 300, L"Elevation:%ls!new:%ls", L"Highest", classText);
+  if (n < 0 || n >= 300) {
+    LogRecord(kLogErrors, kFunction, UString("_snwprintf() - buffer is insufficient"));
+    return ERROR_INSUFFICIENT_BUFFER;
+  }
+  static_assert(sizeof(BIND_OPTS3) == 36, "the 32-bit layout COM expects");
+  BIND_OPTS3 options = {};
+  options.cbStruct = sizeof options;
+  options.dwClassContext = CLSCTX_LOCAL_SERVER;
+  options.hwnd = owner;
+  return CoGetObject(monikerName, &options, interfaceId, object);
 }

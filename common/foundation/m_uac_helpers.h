@@ -10,5 +10,23 @@ enum : DWORD {
   kIntegritySystem = 0x4000,
 };
 
-// The integrity level of a process (null: this process); low on any failure.
+// The integrity level of a process: 0x1000, 0x2000, 0x3000 or 0x4000. Low
+// on any failure. The caller keeps ownership of the handle.
 DWORD uGetProcessIntegrityLevel(HANDLE process);
+
+// The integrity level a token's integrity value stands for (below medium is
+// low, everything from system on is system).
+DWORD uIntegrityLevelOfValue(DWORD value);
+
+// True only for a user whom the elevation prompt cannot turn into an
+// administrator: not a member of Administrators and no split token.
+bool IsNonAdminUser();
+
+// Starts `file` with `parameters` through the elevation prompt ("runas").
+// False when it was not started; the thread's last error then tells why
+// (1223 when the user declined).
+bool RunAsAdmin(HWND owner, const char* file, const char* parameters, bool asyncAllowed);
+
+// Creates a COM object in an elevated local server through the elevation
+// moniker. COM must be initialised by the caller.
+HRESULT uCoCreateInstanceAsAdmin(HWND owner, REFCLSID classId, REFIID interfaceId, void** object);

@@ -61,9 +61,9 @@ void CopyFileOrFail(const std::string& from, const std::string& to) {
                                                           << GetLastError();
 }
 
-ProcessResult RunProcess(const std::string& commandLine, const std::string& currentFolder,
-                         const std::vector<std::pair<std::string, std::string>>& environment, DWORD timeoutMs) {
-  ProcessResult result;
+ChildProcess StartProcess(const std::string& commandLine, const std::string& currentFolder,
+                          const std::vector<std::pair<std::string, std::string>>& environment) {
+  ChildProcess child;
   // Environment block: ours plus the overrides.
   std::vector<char> block;
   if (!environment.empty()) {
@@ -92,18 +92,36 @@ ProcessResult RunProcess(const std::string& commandLine, const std::string& curr
   if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, block.empty() ? nullptr : block.data(),
                       currentFolder.empty() ? nullptr : currentFolder.c_str(), &si, &pi)) {
     ADD_FAILURE() << "CreateProcess(" << commandLine << ") failed with " << GetLastError();
-    return result;
+    return child;
   }
+  child.m_info.Adopt(pi);
+  return child;
+}
+
+ProcessResult ChildProcess::Wait(DWORD timeoutMs) {
+  ProcessResult result;
+  if (!started()) return result;
   result.started = true;
-  if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_TIMEOUT) {
+  if (WaitForSingleObject(handle(), timeoutMs) == WAIT_TIMEOUT) {
     result.timedOut = true;
-    TerminateProcess(pi.hProcess, 0xDEAD);
-    WaitForSingleObject(pi.hProcess, 5000);
+    TerminateProcess(handle(), 0xDEAD);
+    WaitForSingleObject(handle(), 5000);
   }
-  GetExitCodeProcess(pi.hProcess, &result.exitCode);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
+  GetExitCodeProcess(handle(), &result.exitCode);
+  m_info = kit::ProcessInformation();
   return result;
+}
+
+ChildProcess::~ChildProcess() {
+  if (started() && WaitForSingleObject(handle(), 0) == WAIT_TIMEOUT) {
+    TerminateProcess(handle(), 0xDEAD);
+    WaitForSingleObject(handle(), 5000);
+  }
+}
+
+ProcessResult RunProcess(const std::string& commandLine, const std::string& currentFolder,
+                         const std::vector<std::pair<std::string, std::string>>& environment, DWORD timeoutMs) {
+  return StartProcess(commandLine, currentFolder, environment).Wait(timeoutMs);
 }
 
 MemoryLog::MemoryLog(int level) : m_previous(g_pErrorLog) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "foundation/errorlog.h"
+#include "foundation/handles.h"
 #include "foundation/m_strings.h"
 
 namespace kittest {
@@ -45,6 +46,30 @@ struct ProcessResult {
 ProcessResult RunProcess(const std::string& commandLine, const std::string& currentFolder = "",
                          const std::vector<std::pair<std::string, std::string>>& environment = {},
                          DWORD timeoutMs = 60000);
+
+// A started process that the test keeps running while it drives it; one
+// still running when the object goes away is terminated.
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ~ChildProcess();
+  ChildProcess(ChildProcess&&) = default;
+  ChildProcess& operator=(ChildProcess&&) = default;
+  bool started() const { return m_info.process.valid(); }
+  DWORD id() const { return m_info.processId; }
+  HANDLE handle() const { return m_info.process.get(); }
+  // Waits up to timeoutMs for the process to end (then kills it).
+  ProcessResult Wait(DWORD timeoutMs = 60000);
+
+ private:
+  friend ChildProcess StartProcess(const std::string&, const std::string&,
+                                   const std::vector<std::pair<std::string, std::string>>&);
+  kit::ProcessInformation m_info;
+};
+
+// Starts a command line like RunProcess and returns at once.
+ChildProcess StartProcess(const std::string& commandLine, const std::string& currentFolder = "",
+                          const std::vector<std::pair<std::string, std::string>>& environment = {});
 
 // A log that keeps its lines in memory; installs itself as g_pErrorLog for
 // its lifetime.

@@ -1,0 +1,45 @@
+// Whether this user may install a component for the whole machine.
+#include <aclapi.h>
+
+#include "engine/USmartUpdateEx.h"
+#include "foundation/AccessCheck.h"
+#include "foundation/handles.h"
+#include "foundation/m_folders.h"
+
+bool USmartUpdateEx::CheckInstallActiveXRigths() {
+  static const char kFunction[] = "SmartUpdateEx::CheckInstallActiveXRigths()";
+  static const char* const kMachineKeys[] = {"MACHINE\\SOFTWARE\\Microsoft", "MACHINE\\SOFTWARE",
+                                             "CLASSES_ROOT\\CLSID"};
+  bool allowed = false;
+  int result = 0;
+  CatchAndLog(
+      KL_CATCH_SITE("USmartUpdateEx::CheckInstallActiveXRigths", "USmartUpdateEx::CheckInstallActiveXRigths"), result,
+      [&] {
+        const UString folder = SGetDownloadedProgramFilesFolder();
+        if (!UAccessCheck::CheckAccess(folder.c_str(), SE_FILE_OBJECT, GENERIC_READ | GENERIC_WRITE)) {
+          LogRecord(kLogTrace, kFunction, UMessage::Format("%1, %2", "Access to denied", folder));
+          return;
+        }
+        // The descriptor may allow what the volume refuses: prove it by
+        // writing a file that goes away when its handle is closed.
+        LogRecord(kLogTrace, kFunction, UString("Have write access to DPF folder, double check for inside PWS"));
+        const UString probe = SGetTempFileName(folder.c_str(), "inst");
+        kit::UniqueFile file(CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                         FILE_FLAG_DELETE_ON_CLOSE | FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
+          LogRecord(kLogWarnings, kFunction,
+                    UMessage::Format("%1, %2", "Check access rights to DPF folder failed", GetLastError()));
+          return;
+        }
+        LogRecord(kLogTrace, kFunction, UString("Have write access to DPF by trying to create temp file under DPF"));
+        file.reset();
+        for (const char* key : kMachineKeys) {
+          if (!UAccessCheck::CheckAccess(key, SE_REGISTRY_KEY, KEY_READ | KEY_WRITE)) {
+            LogRecord(kLogTrace, kFunction, UMessage::Format("%1, %2", "Access denied", key));
+            return;
+          }
+        }
+        allowed = true;
+      });
+  return allowed;
+}

@@ -1,0 +1,21 @@
+// The shipped answers: every fact comes from the system.
+#include "platform/platform_facts.h"
+
+namespace kit::facts {
+
+bool ProcessIntegrityValue(HANDLE process, DWORD* value) { return uReadProcessIntegrityValue(process, value); }
+
+bool AdministratorsMember(BOOL* member) { return uReadAdministratorsMember(member); }
+
+bool ProcessElevationType(TOKEN_ELEVATION_TYPE* type) { return uReadProcessElevationType(type); }
+
+BOOL ElevatedShellExecute(ShellExecuteExAProc shellExecuteEx, SHELLEXECUTEINFOA* info) { return shellExecuteEx(info); }
+
+BOOL EvaluateAccess(AccessCheckProc accessCheck, const char*, PSECURITY_DESCRIPTOR descriptor, HANDLE token,
+                    DWORD desiredAccess, PGENERIC_MAPPING mapping, PPRIVILEGE_SET privileges, LPDWORD privilegesLength,
+                    LPDWORD grantedAccess, LPBOOL accessStatus) {
+  return accessCheck(descriptor, token, desiredAccess, mapping, privileges, privilegesLength, grantedAccess,
+                     accessStatus);
+}
+
+}  // namespace kit::facts

@@ -1,0 +1,51 @@
+// The platform's answers about this process's rights: the few facts the
+// rights helpers (foundation/m_uac_helpers, foundation/AccessCheck) cannot
+// work out themselves.
+//
+// The shipped program links platform_facts.cpp, which asks the system and
+// nothing else. A test build of a program links its own definitions of these
+// functions instead (tests/support/testable/), so that a test can reach the
+// answers the test machine cannot give (a medium-integrity token, a split
+// administrator token, a declined elevation prompt, a denied access check).
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+
+namespace kit::facts {
+
+// The integrity value (the last sub-authority of the token's mandatory
+// label) of a process. False, with the reason logged, when it cannot be read.
+bool ProcessIntegrityValue(HANDLE process, DWORD* value);
+
+// Whether the current thread's token is a member of BUILTIN\Administrators.
+// False when the membership check itself fails.
+bool AdministratorsMember(BOOL* member);
+
+// The elevation type of the process token. False when the token cannot be
+// opened or queried.
+bool ProcessElevationType(TOKEN_ELEVATION_TYPE* type);
+
+// Runs ShellExecuteExA (looked up by the caller) through the elevation
+// prompt. FALSE with the thread's last error set on failure (1223 when the
+// user declined).
+typedef BOOL(WINAPI* ShellExecuteExAProc)(SHELLEXECUTEINFOA*);
+BOOL ElevatedShellExecute(ShellExecuteExAProc shellExecuteEx, SHELLEXECUTEINFOA* info);
+
+// Evaluates an object's security descriptor against a token with AccessCheck
+// (looked up by the caller); `objectName` names the object the descriptor
+// belongs to. The arguments and results are those of AccessCheck.
+typedef BOOL(WINAPI* AccessCheckProc)(PSECURITY_DESCRIPTOR, HANDLE, DWORD, PGENERIC_MAPPING, PPRIVILEGE_SET, LPDWORD,
+                                      LPDWORD, LPBOOL);
+BOOL EvaluateAccess(AccessCheckProc accessCheck, const char* objectName, PSECURITY_DESCRIPTOR descriptor, HANDLE token,
+                    DWORD desiredAccess, PGENERIC_MAPPING mapping, PPRIVILEGE_SET privileges, LPDWORD privilegesLength,
+                    LPDWORD grantedAccess, LPBOOL accessStatus);
+
+}  // namespace kit::facts
+
+// The system's own answers, used by platform_facts.cpp and by a test build
+// for every fact its test leaves alone. They live with the helpers that use
+// them.
+bool uReadProcessIntegrityValue(HANDLE process, DWORD* value);
+bool uReadAdministratorsMember(BOOL* member);
+bool uReadProcessElevationType(TOKEN_ELEVATION_TYPE* type);

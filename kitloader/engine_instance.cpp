@@ -1,0 +1,6 @@
+#include "kitloader/engine_instance.h"
+
+USmartUpdateEx& ProcessEngine() {
+  static USmartUpdateEx engine;
+  return engine;
+}

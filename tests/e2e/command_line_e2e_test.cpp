@@ -1,0 +1,83 @@
+// kitloader.exe started for real: the command line, setup.inf and the exit
+// code. Every package request fails with 1603 while the engine's request body
+// installs nothing, which tells whether a package was handed to the engine.
+#include <gtest/gtest.h>
+
+#include "program_runs.h"
+
+using kittest::KitloaderStage;
+
+namespace {
+constexpr DWORD kInstallFailure = 1603;
+
+void ExpectExit(const KitloaderStage& stage, const std::string& args, DWORD expected) {
+  kittest::ProcessResult r = stage.Run(args);
+  ASSERT_TRUE(r.started);
+  ASSERT_FALSE(r.timedOut) << args;
+  EXPECT_EQ(r.exitCode, expected) << "arguments: " << args;
+}
+}  // namespace
+
+TEST(KitloaderCommandLine, NoArgumentsAndNoSetupInfGives2) {
+  KitloaderStage stage;
+  ExpectExit(stage, "/s", 2);
+  ExpectExit(stage, "/v /q", 2);
+}
+
+TEST(KitloaderCommandLine, UsageSwitchAnywhereGives0AndInstallsNothing) {
+  KitloaderStage stage;
+  for (const char* args : {"/s /i a.cab /?", "-S? b.cab", "/x? c.cab"}) {
+    kittest::ChildProcess process = stage.Start(args);
+    kittest::AnsweredBox box = kittest::AnswerMessageBox(process);
+    EXPECT_TRUE(box.shown) << args;
+    EXPECT_EQ(box.exitCode, 0u) << args;
+  }
+  EXPECT_EQ(stage.Log().find("File:"), std::string::npos);
+}
+
+TEST(KitloaderCommandLine, InstallSwitchAloneGives0) {
+  KitloaderStage stage;
+  ExpectExit(stage, "/i", 0);
+  ExpectExit(stage, "-I -s", 0);
+}
+
+TEST(KitloaderCommandLine, PackagesOnTheCommandLineReachTheEngineWhateverTheSwitchForm) {
+  KitloaderStage stage;
+  for (const char* args : {"/s a.cab", "a.cab /s", "-S a.cab", "/SI a.cab", "/x /s a.cab", "/s \"my pkg.cab\""})
+    ExpectExit(stage, args, kInstallFailure);
+}
+
+TEST(KitloaderCommandLine, PackagesComeFromSetupInfBesideTheProgram) {
+  KitloaderStage stage;
+  stage.WriteSetupInf("[CabFiles]\r\none.cab=1\r\n");
+  ExpectExit(stage, "/s", kInstallFailure);
+}
+
+TEST(KitloaderCommandLine, SetupInfIsFoundBesideTheProgramNotInTheCurrentFolder) {
+  KitloaderStage stage;
+  stage.WriteSetupInf("[CabFiles]\r\none.cab=1\r\n");
+  kittest::TempFolder elsewhere;
+  kittest::ProcessResult r = stage.Run("/s", elsewhere.path());
+  EXPECT_EQ(r.exitCode, kInstallFailure);
+
+  KitloaderStage empty;
+  kittest::WriteTextFile(elsewhere / "setup.inf", "[CabFiles]\r\none.cab=1\r\n");
+  EXPECT_EQ(empty.Run("/s", elsewhere.path()).exitCode, 2u);
+}
+
+TEST(KitloaderCommandLine, IgnoredPackagesAreSkipped) {
+  KitloaderStage stage;
+  stage.WriteSetupInf(
+      "[CabFiles]\r\n\"skipped.cab\"=1\r\nalso.cab=1\r\n"
+      "[skipped.cab]\r\nfile=IGNORE\r\n"
+      "[also.cab]\r\nfile-win32-x86=ignore\r\n");
+  ExpectExit(stage, "/s", 0);
+}
+
+TEST(KitloaderCommandLine, SetupInfWithoutPackagesIsNoFailure) {
+  KitloaderStage stage;
+  stage.WriteSetupInf("[Other]\r\nx=y\r\n");
+  ExpectExit(stage, "/s", 0);
+  stage.WriteSetupInf("[CabFiles]\r\n; only a comment\r\nno equals sign\r\n");
+  ExpectExit(stage, "/s", 0);
+}

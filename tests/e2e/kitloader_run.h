@@ -1,0 +1,33 @@
+// Runs the real kitloader.exe from a staged folder of its own.
+#pragma once
+
+#include <string>
+
+#include "support/test_support.h"
+
+namespace kittest {
+
+// A folder holding a copy of kitloader.exe (and whatever the test adds, such
+// as setup.inf). The program's temporary folder (TMP/TEMP) is a folder of the
+// stage too, so its log and temporary files stay inside the test.
+class KitloaderStage {
+ public:
+  KitloaderStage();
+  const std::string& folder() const { return m_program.path(); }
+  std::string exe() const { return m_program / "kitloader.exe"; }
+  std::string tempFolder() const { return m_temp.path(); }
+  void WriteSetupInf(const std::string& text) const;
+  // The log the run wrote ("" when there is none).
+  std::string Log() const;
+
+  // Runs "<exe> <arguments>" from currentFolder (empty: the stage's folder)
+  // and waits for it; Start returns at once.
+  ProcessResult Run(const std::string& arguments, const std::string& currentFolder = "") const;
+  ChildProcess Start(const std::string& arguments, const std::string& currentFolder = "") const;
+
+ private:
+  TempFolder m_program;
+  TempFolder m_temp;
+};
+
+}  // namespace kittest

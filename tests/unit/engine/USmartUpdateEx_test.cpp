@@ -1,0 +1,294 @@
+// The engine's request, worker, stop and destruction protocol, with test
+// bodies standing in for the install routes.
+#include "engine/USmartUpdateEx.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+#include "support/test_support.h"
+
+namespace {
+
+class TestEngine : public USmartUpdateEx {
+ public:
+  std::function<std::int32_t(TestEngine&)> body;
+
+  void SetDecision(int d) { m_iDecision = d; }
+  void SetWaitLimits(DWORD stopMs, DWORD destroyMs) {
+    m_dwStopWaitMs = stopMs;
+    m_dwDestroyWaitMs = destroyMs;
+  }
+  void SetTempFolder(const std::string& folder) { m_strTempFolder = folder.c_str(); }
+  bool StopRequested() const { return m_bRequestToStop.load(); }
+
+ protected:
+  std::int32_t RunObjectProc() override { return body ? body(*this) : 0; }
+};
+
+// What the callback saw; signalled when it ran.
+struct Completion {
+  Completion() : done(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+  ~Completion() { CloseHandle(done); }
+  bool Wait(DWORD ms = 10000) { return WaitForSingleObject(done, ms) == WAIT_OBJECT_0; }
+
+  HANDLE done;
+  std::atomic<std::int32_t> result{12345};
+  std::string classId;
+  DWORD threadId = 0;
+  int calls = 0;
+};
+
+void RecordCompletion(std::int32_t result, const char* classId, std::uintptr_t value) {
+  Completion* c = reinterpret_cast<Completion*>(value);
+  c->result = result;
+  c->classId = classId ? classId : "(null)";
+  c->threadId = GetCurrentThreadId();
+  ++c->calls;
+  SetEvent(c->done);
+}
+
+void ThrowingCallback(std::int32_t, const char*, std::uintptr_t value) {
+  SetEvent(reinterpret_cast<Completion*>(value)->done);
+  throw 42;
+}
+
+std::uintptr_t Value(Completion& c) { return reinterpret_cast<std::uintptr_t>(&c); }
+
+class EngineProtocol : public ::testing::Test {
+ protected:
+  kittest::MemoryLog log;
+};
+
+}  // namespace
+
+TEST_F(EngineProtocol, FirstInstallationReportsTheRealResultOnTheWorkerThread) {
+  TestEngine engine;
+  engine.body = [](TestEngine& e) {
+    e.SetDecision(2);
+    return 1603;
+  };
+  Completion c;
+  ASSERT_EQ(engine.InstallControl("{CLSID-1}", "C:\\pkg.cab", "", "", &RecordCompletion, Value(c)), 0);
+  ASSERT_TRUE(c.Wait());
+  EXPECT_EQ(c.result.load(), 1603);
+  EXPECT_EQ(c.classId, "{CLSID-1}");
+  EXPECT_NE(c.threadId, GetCurrentThreadId());
+  engine.Stop(TRUE);
+  EXPECT_TRUE(log.Contains("Request to install control CLSID:{CLSID-1}, codebase:C:\\pkg.cab"));
+  EXPECT_TRUE(log.Contains("Thread finished, 1603"));
+}
+
+TEST_F(EngineProtocol, UpdateOrNothingToDoIsReportedAsSuccessWhateverHappened) {
+  for (int decision : {0, 1}) {
+    TestEngine engine;
+    engine.body = [decision](TestEngine& e) {
+      e.SetDecision(decision);
+      return 1603;
+    };
+    Completion c;
+    ASSERT_EQ(engine.InstallControl("", "x.cab", "", "", &RecordCompletion, Value(c)), 0);
+    ASSERT_TRUE(c.Wait());
+    EXPECT_EQ(c.result.load(), 0) << "decision " << decision;
+    engine.Stop(TRUE);
+  }
+  EXPECT_EQ(log.Count("Thread finished, 0"), 2u);
+}
+
+TEST_F(EngineProtocol, SecondRequestWhileBusyIsRefusedAndAcceptedOnceIdle) {
+  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  TestEngine engine;
+  engine.body = [release](TestEngine& e) {
+    WaitForSingleObject(release, 10000);
+    e.SetDecision(2);
+    return 0;
+  };
+  Completion first, second;
+  ASSERT_EQ(engine.InstallControl("A", "a.cab", "", "", &RecordCompletion, Value(first)), 0);
+  EXPECT_EQ(engine.InstallControl("B", "b.cab", "", "", &RecordCompletion, Value(second)), 32);
+  EXPECT_TRUE(log.Contains("already running"));
+  SetEvent(release);
+  ASSERT_TRUE(first.Wait());
+  EXPECT_EQ(first.classId, "A");
+  // The worker releases its handle just after the callback: retry briefly.
+  int rc = 32;
+  for (int i = 0; i < 500 && rc == 32; ++i) {
+    rc = engine.InstallControl("B", "b.cab", "", "", &RecordCompletion, Value(second));
+    if (rc == 32) Sleep(10);
+  }
+  ASSERT_EQ(rc, 0);
+  ASSERT_TRUE(second.Wait());
+  EXPECT_EQ(second.classId, "B");
+  EXPECT_EQ(first.calls, 1);
+  engine.Stop(TRUE);
+  CloseHandle(release);
+}
+
+TEST_F(EngineProtocol, StopWithoutWaitingReturnsAtOnceAndTheWorkerSeesTheRequest) {
+  HANDLE started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  TestEngine engine;
+  std::atomic<bool> installerSawStop{false};
+  engine.body = [started, &installerSawStop](TestEngine& e) -> std::int32_t {
+    e.SetDecision(2);
+    SetEvent(started);
+    for (int i = 0; i < 1000; ++i) {
+      if (int rc = e.CheckStopRequest(0)) {
+        installerSawStop = e.m_cKitLoader.m_bRequestToStop.load();
+        return rc;
+      }
+      Sleep(10);
+    }
+    return 0;
+  };
+  Completion c;
+  ASSERT_EQ(engine.InstallControl("", "x.cab", "", "", &RecordCompletion, Value(c)), 0);
+  ASSERT_EQ(WaitForSingleObject(started, 10000), WAIT_OBJECT_0);
+  engine.Stop(FALSE);  // returns without waiting for the worker
+  EXPECT_TRUE(log.Contains("working thread has been schedulled to stop"));
+  ASSERT_TRUE(c.Wait());
+  EXPECT_EQ(c.result.load(), 1223);
+  EXPECT_TRUE(installerSawStop.load());
+  engine.Stop(TRUE);
+  CloseHandle(started);
+}
+
+TEST_F(EngineProtocol, StopWithWaitingTerminatesAWorkerThatNeverEnds) {
+  HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  {
+    TestEngine engine;
+    engine.SetWaitLimits(300, 300);
+    engine.body = [never, started](TestEngine&) {
+      SetEvent(started);
+      WaitForSingleObject(never, INFINITE);
+      return 0;
+    };
+    Completion c;
+    ASSERT_EQ(engine.InstallControl("", "x.cab", "", "", &RecordCompletion, Value(c)), 0);
+    ASSERT_EQ(WaitForSingleObject(started, 10000), WAIT_OBJECT_0);
+    engine.Stop(TRUE);
+    EXPECT_TRUE(log.Contains("Terminating thread"));
+    EXPECT_EQ(c.calls, 0);
+    // The engine is idle again: a new request is accepted.
+    engine.body = [](TestEngine& e) {
+      e.SetDecision(2);
+      return 7;
+    };
+    Completion next;
+    ASSERT_EQ(engine.InstallControl("", "y.cab", "", "", &RecordCompletion, Value(next)), 0);
+    ASSERT_TRUE(next.Wait());
+    EXPECT_EQ(next.result.load(), 7);
+    engine.Stop(TRUE);
+  }
+  CloseHandle(never);
+  CloseHandle(started);
+}
+
+TEST_F(EngineProtocol, DestructionTerminatesAStuckWorkerAfterItsLimit) {
+  HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  Completion c;
+  {
+    auto engine = std::make_unique<TestEngine>();
+    engine->SetWaitLimits(300, 300);
+    engine->body = [never, started](TestEngine&) {
+      SetEvent(started);
+      WaitForSingleObject(never, INFINITE);
+      return 0;
+    };
+    ASSERT_EQ(engine->InstallControl("", "x.cab", "", "", &RecordCompletion, Value(c)), 0);
+    ASSERT_EQ(WaitForSingleObject(started, 10000), WAIT_OBJECT_0);
+  }
+  EXPECT_TRUE(log.Contains("Thread was terminated"));
+  EXPECT_EQ(c.calls, 0);
+  CloseHandle(never);
+  CloseHandle(started);
+}
+
+TEST_F(EngineProtocol, DestructionLetsAWorkerThatHonoursTheStopFinish) {
+  Completion c;
+  {
+    TestEngine engine;
+    engine.body = [](TestEngine& e) -> std::int32_t {
+      e.SetDecision(2);
+      while (!e.CheckStopRequest(0)) Sleep(5);
+      return 1223;
+    };
+    ASSERT_EQ(engine.InstallControl("", "x.cab", "", "", &RecordCompletion, Value(c)), 0);
+    Sleep(50);
+  }
+  EXPECT_FALSE(log.Contains("Thread was terminated"));
+  EXPECT_EQ(c.calls, 1);
+  EXPECT_EQ(c.result.load(), 1223);
+}
+
+TEST_F(EngineProtocol, ExceptionsInTheBodyAndInTheCallbackBecomeCodes) {
+  TestEngine engine;
+  engine.body = [](TestEngine& e) -> std::int32_t {
+    e.SetDecision(2);
+    throw 1;
+  };
+  Completion c;
+  ASSERT_EQ(engine.InstallControl("", "x.cab", "", "", &RecordCompletion, Value(c)), 0);
+  ASSERT_TRUE(c.Wait());
+  EXPECT_EQ(c.result.load(), 160);
+  EXPECT_TRUE(log.Contains("Exception RunObjectProc"));
+  engine.Stop(TRUE);
+
+  engine.body = [](TestEngine& e) {
+    e.SetDecision(2);
+    return 0;
+  };
+  Completion t;
+  ASSERT_EQ(engine.InstallControl("", "x.cab", "", "", &ThrowingCallback, Value(t)), 0);
+  ASSERT_TRUE(t.Wait());
+  engine.Stop(TRUE);
+  EXPECT_TRUE(log.Contains("Exception occurred in Callback func"));
+  EXPECT_TRUE(log.Contains("Thread finished, 1064"));
+}
+
+TEST_F(EngineProtocol, TheTemporaryFolderIsRemovedAfterAFailedRequest) {
+  kittest::TempFolder parent;
+  std::string temp = parent / "request";
+  ASSERT_TRUE(CreateDirectoryA(temp.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA((temp + "\\sub").c_str(), nullptr));
+  kittest::WriteTextFile(temp + "\\sub\\file.bin", "data");
+  kittest::WriteTextFile(temp + "\\package.cab", "data");
+
+  TestEngine engine;
+  engine.body = [temp](TestEngine& e) {
+    e.SetTempFolder(temp);
+    e.SetDecision(2);
+    return 1603;
+  };
+  Completion c;
+  ASSERT_EQ(engine.InstallControl("", "x.cab", "", "", &RecordCompletion, Value(c)), 0);
+  ASSERT_TRUE(c.Wait());
+  engine.Stop(TRUE);
+  EXPECT_EQ(c.result.load(), 1603);
+  EXPECT_FALSE(kittest::FileExists(temp));
+}
+
+TEST_F(EngineProtocol, EveryRequestWritesItsAlwaysLineNamingTheComponent) {
+  log.SetLevel(1);  // the line is written whatever the level
+  log.Clear();
+  TestEngine engine;
+  Completion c;
+  ASSERT_EQ(engine.InstallControl("", "x.cab", "", "", &RecordCompletion, Value(c)), 0);
+  ASSERT_TRUE(c.Wait());
+  engine.Stop(TRUE);
+  EXPECT_EQ(log.Count("0,,,, Request to install/update a control\n"), 1u);
+  EXPECT_FALSE(log.Contains("Request to install control CLSID"));  // level 48 only
+}
+
+TEST_F(EngineProtocol, TheRequestBodyInstallsNothingAndFailsWith1603) {
+  USmartUpdateEx engine;
+  Completion c;
+  ASSERT_EQ(engine.InstallControl("{X}", "C:\\nothing.cab", "", "", &RecordCompletion, Value(c)), 0);
+  ASSERT_TRUE(c.Wait());
+  engine.Stop(TRUE);
+  EXPECT_EQ(c.result.load(), 1603);
+  EXPECT_TRUE(log.Contains("failed to install"));
+}

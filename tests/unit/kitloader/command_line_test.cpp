@@ -1,0 +1,81 @@
+// Tokenizing and interpreting the command line.
+#include "kitloader/command_line.h"
+
+#include <gtest/gtest.h>
+
+using Args = std::vector<std::string>;
+
+struct TokenCase {
+  const char* line;
+  Args expected;
+};
+
+class Tokenizer : public ::testing::TestWithParam<TokenCase> {};
+
+TEST_P(Tokenizer, SplitsByTheRules) { EXPECT_EQ(TokenizeCommandLine(GetParam().line), GetParam().expected); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, Tokenizer,
+    ::testing::Values(
+        TokenCase{"", {}}, TokenCase{"   \t\r\n ", {}},
+        TokenCase{"prog.exe", {"prog.exe"}},
+        // Any run of separators ends an argument once.
+        TokenCase{"prog  /s\t\t/i\r\na.cab", {"prog", "/s", "/i", "a.cab"}},
+        // Quoted text keeps separators and loses its quote marks.
+        TokenCase{"\"C:\\Program Files\\kit\\kitloader.exe\" /i \"C:\\my pkgs\\a b.cab\"",
+                  {"C:\\Program Files\\kit\\kitloader.exe", "/i", "C:\\my pkgs\\a b.cab"}},
+        // Two quotes in a row make an empty argument.
+        TokenCase{"prog \"\" x", {"prog", "", "x"}},
+        // Quoted text inside a word joins it.
+        TokenCase{"prog ab\"c d\"ef", {"prog", "abc def"}},
+        TokenCase{"prog \"ab\"cd", {"prog", "abcd"}},
+        // An unterminated quote runs to the end of the line.
+        TokenCase{"prog \"open ended", {"prog", "open ended"}},
+        // Backslashes are ordinary: no escapes.
+        TokenCase{"prog a\\\"b c\"", {"prog", "a\\b c"}},
+        TokenCase{"prog \\\\server\\share\\x.cab", {"prog", "\\\\server\\share\\x.cab"}}));
+
+TEST(Tokenizer, NullLineGivesNoArguments) { EXPECT_TRUE(TokenizeCommandLine(nullptr).empty()); }
+
+TEST(Arguments, SwitchGroupsInAnyCaseWithSlashOrDash) {
+  for (const char* group : {"/siv", "-SIV", "/s", "-q"}) {
+    RunOptions o = ParseArguments({"prog", group});
+    EXPECT_TRUE(o.silent) << group;
+  }
+  RunOptions o = ParseArguments({"prog", "-sIV"});
+  EXPECT_TRUE(o.silent);
+  EXPECT_TRUE(o.installListMode);
+  EXPECT_TRUE(o.verbose);
+  EXPECT_FALSE(o.usage);
+  EXPECT_TRUE(o.packages.empty());
+}
+
+TEST(Arguments, UnknownLettersAndLoneSwitchCharactersAreIgnored) {
+  RunOptions o = ParseArguments({"prog", "/", "-", "/xyz", "-k"});
+  EXPECT_FALSE(o.silent || o.verbose || o.installListMode || o.usage);
+  EXPECT_TRUE(o.packages.empty());
+}
+
+TEST(Arguments, QuestionMarkAnywhereStopsEverything) {
+  RunOptions o = ParseArguments({"prog", "a.cab", "/s?", "b.cab"});
+  EXPECT_TRUE(o.usage);
+  RunOptions p = ParseArguments({"prog", "-i", "x.cab", "/v", "/?"});
+  EXPECT_TRUE(p.usage);
+}
+
+TEST(Arguments, EveryOtherArgumentIsAPackageInOrder) {
+  RunOptions o = ParseArguments({"prog", "a.cab", "/s", "C:\\b c.cab", ""});
+  EXPECT_TRUE(o.installListMode);
+  EXPECT_TRUE(o.silent);
+  ASSERT_EQ(o.packages.size(), 3u);
+  EXPECT_EQ(o.packages[0], UStringPair("a.cab", "a.cab"));
+  EXPECT_EQ(o.packages[1], UStringPair("C:\\b c.cab", "C:\\b c.cab"));
+  EXPECT_EQ(o.packages[2], UStringPair("", ""));
+}
+
+TEST(Arguments, InstallSwitchAloneListsNothing) {
+  RunOptions o = ParseArguments({"prog", "/i"});
+  EXPECT_TRUE(o.installListMode);
+  EXPECT_TRUE(o.packages.empty());
+  EXPECT_FALSE(ParseArguments({"prog"}).installListMode);
+}
