@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "foundation/m_folders.h"
@@ -273,6 +275,28 @@ TEST_F(LogFile, ClosedLogDropsLinesAndDestructionClearsTheGlobal) {
   const std::string text = kittest::ReadTextFile(temp.LogPath());
   EXPECT_EQ(text.find("before open"), std::string::npos);
   EXPECT_EQ(text.find("after close"), std::string::npos);
+}
+
+TEST_F(LogFile, ThreadsOfOneProcessShareTheObjectWithoutLosingLines) {
+  UClientFileErrorLog log;
+  ASSERT_EQ(log.Open(kModule), 0);
+  const DWORD before = log.WriteCount();
+  const int threads = 4, lines = 150;
+  std::vector<std::thread> writers;
+  for (int t = 0; t < threads; ++t)
+    writers.emplace_back([t] {
+      for (int n = 0; n < lines; ++n) LogRecord(kLogErrors, "Thread()", UMessage::Format("thread %1 line %2", t, n));
+    });
+  for (std::thread& w : writers) w.join();
+  EXPECT_EQ(log.WriteCount() - before, static_cast<DWORD>(threads * lines));
+  static const std::regex record(R"(^1, \\file_error_log_test\.cpp, \d+, Thread\(\), thread (\d) line (\d+)$)");
+  std::vector<std::vector<int>> seen(threads, std::vector<int>(lines, 0));
+  for (const std::string& body : Bodies()) {
+    std::smatch m;
+    if (std::regex_match(body, m, record)) ++seen[std::stoi(m[1])][std::stoi(m[2])];
+  }
+  for (int t = 0; t < threads; ++t)
+    for (int n = 0; n < lines; ++n) EXPECT_EQ(seen[t][n], 1) << "thread " << t << " line " << n;
 }
 
 TEST_F(LogFile, ClearEmptiesTheFileAndWritesTheReport) {
