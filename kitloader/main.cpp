@@ -115,7 +115,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLineTail, int) {
   if (result != 0) {
     LogRecord(kLogErrors, kFunction,
               UMessage::Format("Installation failed. Code:%1 (\"%2\"), File:\"%3\"", result,
-                               GetInstallErrorText(static_cast<std::uint32_t>(result)), request.file));
+                               // one record, one line: without the system text's line break
+                               GetInstallErrorText(static_cast<std::uint32_t>(result)).Trimmed(), request.file));
     if (!options.silent) ShowFailureBox(progress, result, request.file.c_str());
   } else if (showSuccess && !options.silent) {
     ShowSuccessBox(progress);

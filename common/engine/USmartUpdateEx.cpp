@@ -9,7 +9,10 @@ USmartUpdateEx::USmartUpdateEx() = default;
 
 USmartUpdateEx::~USmartUpdateEx() {
   Stop(FALSE);
-  if (m_hThread.load() && m_hWaitHandle) {
+  // Our duplicate outlives the worker's own handle: wait on it even when the
+  // worker has already released its handle and is only finishing its last
+  // log line, so that no thread runs on into the teardown of the process.
+  if (m_hWaitHandle) {
     if (WaitForSingleObject(m_hWaitHandle, m_dwDestroyWaitMs) == WAIT_TIMEOUT) {
       TerminateThread(m_hWaitHandle, ERROR_CANCELLED);
       LogRecord(kLogWarnings, "USmartUpdateEx::~USmartUpdateEx()", UString("Thread was terminated"));
@@ -153,7 +156,12 @@ void USmartUpdateEx::Stop(BOOL wait) {
   m_cKitLoader.m_bRequestToStop = true;
   const bool running = m_hThread.load() != nullptr;
   m_bRequestToStop = running;
-  if (!running || !m_hWaitHandle) return;
+  if (!m_hWaitHandle) return;
+  if (!running) {
+    // The worker has released its handle and is ending: let it finish.
+    if (WaitForSingleObject(m_hWaitHandle, wait ? m_dwStopWaitMs : 0) == WAIT_OBJECT_0) ReleaseWaitHandle();
+    return;
+  }
 
   if (wait) LogRecord(kLogTrace, kFunction, UString("waiting for working thread to complete"));
   DWORD rc = WaitForSingleObject(m_hWaitHandle, wait ? m_dwStopWaitMs : 0);
