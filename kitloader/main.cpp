@@ -7,6 +7,7 @@
 #include "foundation/errorlog.h"
 #include "foundation/file_error_log.h"
 #include "foundation/m_folders.h"
+#include "foundation/m_io.h"
 #include "foundation/m_sys.h"
 #include "foundation/m_uac_helpers.h"
 #include "kitloader/command_line.h"
@@ -66,7 +67,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLineTail, int) {
   PackageRequest request;
   UStringPairList packages = options.packages;
   if (!options.installListMode) {
-    if (UKitLoader::GetInfSection(&packages, "CabFiles", setupInfFile.c_str(), nullptr, nullptr) != 0) {
+    // The profile functions read a locked or unreadable file as an empty one:
+    // make sure it can be read, so such a list fails instead of installing
+    // nothing with success.
+    if (!IsReadableFile(setupInfFile.c_str()) ||
+        UKitLoader::GetInfSection(&packages, "CabFiles", setupInfFile.c_str(), nullptr, nullptr) != 0) {
       g_dwResult = ERROR_FILE_NOT_FOUND;
       request.file = setupInfFile;
       LogRecord(kLogErrors, kFunction,

@@ -140,3 +140,12 @@ std::uint64_t UGetFileSize(const char* path) {
              SGetErrorText(GetLastError()).c_str());
   return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
+
+bool IsReadableFile(const char* path) {
+  if (!path || !*path) return false;
+  kit::UniqueFile file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  return GetFileInformationByHandle(file.get(), &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}

@@ -30,3 +30,7 @@ int EmptyFolderEx(const char* folder, DelItemProc procedure = DefDelItemProc, st
 
 // The size of a file. Raises UException when it cannot be read.
 std::uint64_t UGetFileSize(const char* path);
+
+// True when the path names a file (not a folder) that this process can open
+// for reading now, with others reading or writing it too.
+bool IsReadableFile(const char* path);

@@ -81,3 +81,31 @@ TEST(KitloaderCommandLine, SetupInfWithoutPackagesIsNoFailure) {
   stage.WriteSetupInf("[CabFiles]\r\n; only a comment\r\nno equals sign\r\n");
   ExpectExit(stage, "/s", 0);
 }
+
+TEST(KitloaderCommandLine, AnUnreadableSetupInfFailsWith2) {
+  // A folder in its place.
+  KitloaderStage folderInstead;
+  ASSERT_TRUE(CreateDirectoryA((folderInstead.folder() + "\\setup.inf").c_str(), nullptr));
+  ExpectExit(folderInstead, "/s", 2);
+
+  // A file another process holds open without sharing it.
+  KitloaderStage locked;
+  locked.WriteSetupInf("[CabFiles]\r\none.cab=1\r\n");
+  kit::UniqueFile hold(CreateFileA((locked.folder() + "\\setup.inf").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(hold);
+  ExpectExit(locked, "/s", 2);
+  hold.reset();
+  ExpectExit(locked, "/s", kInstallFailure);
+}
+
+TEST(KitloaderCommandLine, ASetupInfOfGarbageListsNothing) {
+  KitloaderStage stage;
+  std::string garbage;
+  for (int i = 0; i < 70000; ++i) garbage += static_cast<char>((i * 7919) % 251 + 1);
+  stage.WriteSetupInf(garbage);
+  ExpectExit(stage, "/s", 0);
+  // A [CabFiles] section whose keys are only blanks, quotes or an equals sign.
+  stage.WriteSetupInf("[CabFiles]\r\n\"\"=1\r\n=2\r\n  \"  \"  =3\r\n");
+  ExpectExit(stage, "/s", 0);
+}
