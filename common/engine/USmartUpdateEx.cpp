@@ -13,26 +13,19 @@ USmartUpdateEx::~USmartUpdateEx() {
   // worker has already released its handle and is only finishing its last
   // log line, so that no thread runs on into the teardown of the process.
   if (m_hWaitHandle) {
-    if (WaitForSingleObject(m_hWaitHandle, m_dwDestroyWaitMs) == WAIT_TIMEOUT) {
-      TerminateThread(m_hWaitHandle, ERROR_CANCELLED);
+    if (WaitForSingleObject(m_hWaitHandle.get(), m_dwDestroyWaitMs) == WAIT_TIMEOUT) {
+      TerminateThread(m_hWaitHandle.get(), ERROR_CANCELLED);
       LogRecord(kLogWarnings, "USmartUpdateEx::~USmartUpdateEx()", UString("Thread was terminated"));
     }
     ReleaseWorkerHandle();
   }
-  ReleaseWaitHandle();
+  m_hWaitHandle.reset();
 }
 
 int USmartUpdateEx::CheckStopRequest(int) { return m_bRequestToStop.load() ? ERROR_CANCELLED : 0; }
 
 void USmartUpdateEx::ReleaseWorkerHandle() {
   if (HANDLE h = m_hThread.exchange(nullptr)) CloseHandle(h);
-}
-
-void USmartUpdateEx::ReleaseWaitHandle() {
-  if (m_hWaitHandle) {
-    CloseHandle(m_hWaitHandle);
-    m_hWaitHandle = nullptr;
-  }
 }
 
 int USmartUpdateEx::InstallControl(const char* classId, const char* codebase, const char* text3, const char* text4,
@@ -52,7 +45,7 @@ int USmartUpdateEx::InstallControl(const char* classId, const char* codebase, co
     return ERROR_SHARING_VIOLATION;
   }
   // The previous worker ended on its own: its waitable duplicate is ours.
-  ReleaseWaitHandle();
+  m_hWaitHandle.reset();
 
   m_strClassId = classId;
   m_strCodebase = codebase;
@@ -70,14 +63,14 @@ int USmartUpdateEx::InstallControl(const char* classId, const char* codebase, co
     LogRecord(kLogErrors, kFunction, UString("could not create thread\n"));
     return ERROR_NOT_ENOUGH_MEMORY;
   }
-  HANDLE wait = nullptr;
-  if (!DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &wait, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+  kit::UniqueHandle wait;
+  if (!DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), wait.put(), 0, FALSE, DUPLICATE_SAME_ACCESS)) {
     TerminateThread(h, ERROR_CANCELLED);
     CloseHandle(h);
     LogRecord(kLogErrors, kFunction, UString("could not create thread\n"));
     return ERROR_NOT_ENOUGH_MEMORY;
   }
-  m_hWaitHandle = wait;
+  m_hWaitHandle = std::move(wait);
   m_hThread = h;
   ResumeThread(h);
 
@@ -159,26 +152,26 @@ void USmartUpdateEx::Stop(BOOL wait) {
   if (!m_hWaitHandle) return;
   if (!running) {
     // The worker has released its handle and is ending: let it finish.
-    if (WaitForSingleObject(m_hWaitHandle, wait ? m_dwStopWaitMs : 0) == WAIT_OBJECT_0) ReleaseWaitHandle();
+    if (WaitForSingleObject(m_hWaitHandle.get(), wait ? m_dwStopWaitMs : 0) == WAIT_OBJECT_0) m_hWaitHandle.reset();
     return;
   }
 
   if (wait) LogRecord(kLogTrace, kFunction, UString("waiting for working thread to complete"));
-  DWORD rc = WaitForSingleObject(m_hWaitHandle, wait ? m_dwStopWaitMs : 0);
+  DWORD rc = WaitForSingleObject(m_hWaitHandle.get(), wait ? m_dwStopWaitMs : 0);
   switch (rc) {
     case WAIT_OBJECT_0:
     case WAIT_ABANDONED:
       LogRecord(kLogTrace, kFunction, UString("working thread exited"));
       ReleaseWorkerHandle();
-      ReleaseWaitHandle();
+      m_hWaitHandle.reset();
       break;
     case WAIT_TIMEOUT:
       if (wait) {
         LogRecord(kLogWarnings, kFunction, UString("Terminating thread"));
-        TerminateThread(m_hWaitHandle, ERROR_CANCELLED);
-        WaitForSingleObject(m_hWaitHandle, INFINITE);
+        TerminateThread(m_hWaitHandle.get(), ERROR_CANCELLED);
+        WaitForSingleObject(m_hWaitHandle.get(), INFINITE);
         ReleaseWorkerHandle();
-        ReleaseWaitHandle();
+        m_hWaitHandle.reset();
       } else {
         LogRecord(kLogTrace, kFunction, UString("working thread has been schedulled to stop"));
       }
@@ -186,7 +179,7 @@ void USmartUpdateEx::Stop(BOOL wait) {
     default:
       LogRecord(kLogWarnings, kFunction, UMessage::Format("WaitForSingleObject() failed, %1", rc));
       ReleaseWorkerHandle();
-      ReleaseWaitHandle();
+      m_hWaitHandle.reset();
       break;
   }
 }

@@ -10,6 +10,7 @@
 #include "cabinstaller/UKitLoader.h"
 #include "engine/codebase.h"
 #include "foundation/UClasses.h"
+#include "foundation/handles.h"
 
 typedef void (*InstallCallback)(std::int32_t result, const char* classId, std::uintptr_t callerValue);
 
@@ -80,7 +81,6 @@ class USmartUpdateEx : public UObject {
   static unsigned __stdcall RunClassProc(void* arg);
   std::int32_t RunRequest();
   void CleanTempFolder();
-  void ReleaseWaitHandle();
   void ReleaseWorkerHandle();
 
   // The worker's own handle: set by InstallControl, taken out and closed by
@@ -88,5 +88,5 @@ class USmartUpdateEx : public UObject {
   std::atomic<HANDLE> m_hThread{nullptr};
   // A duplicate owned by the caller's side (InstallControl, Stop, destructor)
   // so that a wait stays valid while the worker releases its own handle.
-  HANDLE m_hWaitHandle = nullptr;
+  kit::UniqueHandle m_hWaitHandle;
 };

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "foundation/handles.h"
+
 namespace kittest {
 
 class RegistrySandbox {
@@ -21,9 +23,9 @@ class RegistrySandbox {
 
  private:
   std::string m_root;
-  HKEY m_machine = nullptr;
-  HKEY m_user = nullptr;
-  HKEY m_classes = nullptr;
+  kit::UniqueKey m_machine;
+  kit::UniqueKey m_user;
+  kit::UniqueKey m_classes;
 };
 
 // Small registry helpers for arranging and checking test state (they go

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "foundation/file_error_log.h"
+#include "foundation/handles.h"
 
 namespace {
 
@@ -32,13 +33,11 @@ int PauseBetweenRecords(const char* module, const char* readyName, const char* g
   if (log.Open(module) != 0) return 200;
   LogRecord(kLogErrors, "LogWriter()", UString("before change level 1"));
   LogRecord(kLogTrace, "LogWriter()", UString("before change level 48"));
-  HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, readyName);
-  HANDLE go = OpenEventA(SYNCHRONIZE, FALSE, goName);
+  kit::UniqueHandle ready(OpenEventA(EVENT_MODIFY_STATE, FALSE, readyName));
+  kit::UniqueHandle go(OpenEventA(SYNCHRONIZE, FALSE, goName));
   if (!ready || !go) return 201;
-  SetEvent(ready);
-  if (WaitForSingleObject(go, 60000) != WAIT_OBJECT_0) return 202;
-  CloseHandle(ready);
-  CloseHandle(go);
+  SetEvent(ready.get());
+  if (WaitForSingleObject(go.get(), 60000) != WAIT_OBJECT_0) return 202;
   LogRecord(kLogErrors, "LogWriter()", UString("after change first"));
   LogRecord(kLogTrace, "LogWriter()", UString("after change level 48"));
   LogRecord(kLogErrors, "LogWriter()", UString("after change level 1"));

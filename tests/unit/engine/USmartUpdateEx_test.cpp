@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+#include "foundation/handles.h"
 #include "support/test_support.h"
 
 namespace {
@@ -28,13 +29,36 @@ class TestEngine : public USmartUpdateEx {
   std::int32_t RunObjectProc() override { return body ? body(*this) : 0; }
 };
 
+// A manual-reset event owned by the test.
+struct Event {
+  kit::UniqueHandle handle{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+  HANDLE get() const { return handle.get(); }
+  void Set() const { SetEvent(handle.get()); }
+  bool Wait(DWORD ms = 10000) const { return WaitForSingleObject(handle.get(), ms) == WAIT_OBJECT_0; }
+};
+
+// A body for a first installation (decision 2) that ends with `result`.
+std::function<std::int32_t(TestEngine&)> Reports(std::int32_t result) {
+  return [result](TestEngine& e) {
+    e.SetDecision(2);
+    return result;
+  };
+}
+
+// A body that signals `started` and then never ends by itself.
+std::function<std::int32_t(TestEngine&)> Stuck(const Event& started, const Event& never) {
+  return [&started, &never](TestEngine&) {
+    started.Set();
+    WaitForSingleObject(never.get(), INFINITE);
+    return 0;
+  };
+}
+
 // What the callback saw; signalled when it ran.
 struct Completion {
-  Completion() : done(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
-  ~Completion() { CloseHandle(done); }
-  bool Wait(DWORD ms = 10000) { return WaitForSingleObject(done, ms) == WAIT_OBJECT_0; }
+  bool Wait(DWORD ms = 10000) { return done.Wait(ms); }
 
-  HANDLE done;
+  Event done;
   std::atomic<std::int32_t> result{12345};
   std::string classId;
   DWORD threadId = 0;
@@ -47,11 +71,11 @@ void RecordCompletion(std::int32_t result, const char* classId, std::uintptr_t v
   c->classId = classId ? classId : "(null)";
   c->threadId = GetCurrentThreadId();
   ++c->calls;
-  SetEvent(c->done);
+  c->done.Set();
 }
 
 void ThrowingCallback(std::int32_t, const char*, std::uintptr_t value) {
-  SetEvent(reinterpret_cast<Completion*>(value)->done);
+  reinterpret_cast<Completion*>(value)->done.Set();
   throw 42;
 }
 
@@ -66,10 +90,7 @@ class EngineProtocol : public ::testing::Test {
 
 TEST_F(EngineProtocol, FirstInstallationReportsTheRealResultOnTheWorkerThread) {
   TestEngine engine;
-  engine.body = [](TestEngine& e) {
-    e.SetDecision(2);
-    return 1603;
-  };
+  engine.body = Reports(1603);
   Completion c;
   ASSERT_EQ(engine.InstallControl("{CLSID-1}", "C:\\pkg.cab", "", "", &RecordCompletion, Value(c)), 0);
   ASSERT_TRUE(c.Wait());
@@ -98,10 +119,10 @@ TEST_F(EngineProtocol, UpdateOrNothingToDoIsReportedAsSuccessWhateverHappened) {
 }
 
 TEST_F(EngineProtocol, SecondRequestWhileBusyIsRefusedAndAcceptedOnceIdle) {
-  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  Event release;
   TestEngine engine;
-  engine.body = [release](TestEngine& e) {
-    WaitForSingleObject(release, 10000);
+  engine.body = [&release](TestEngine& e) {
+    release.Wait();
     e.SetDecision(2);
     return 0;
   };
@@ -109,7 +130,7 @@ TEST_F(EngineProtocol, SecondRequestWhileBusyIsRefusedAndAcceptedOnceIdle) {
   ASSERT_EQ(engine.InstallControl("A", "a.cab", "", "", &RecordCompletion, Value(first)), 0);
   EXPECT_EQ(engine.InstallControl("B", "b.cab", "", "", &RecordCompletion, Value(second)), 32);
   EXPECT_TRUE(log.Contains("already running"));
-  SetEvent(release);
+  release.Set();
   ASSERT_TRUE(first.Wait());
   EXPECT_EQ(first.classId, "A");
   // The worker releases its handle just after the callback: retry briefly.
@@ -123,16 +144,15 @@ TEST_F(EngineProtocol, SecondRequestWhileBusyIsRefusedAndAcceptedOnceIdle) {
   EXPECT_EQ(second.classId, "B");
   EXPECT_EQ(first.calls, 1);
   engine.Stop(TRUE);
-  CloseHandle(release);
 }
 
 TEST_F(EngineProtocol, StopWithoutWaitingReturnsAtOnceAndTheWorkerSeesTheRequest) {
-  HANDLE started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  Event started;
   TestEngine engine;
   std::atomic<bool> installerSawStop{false};
-  engine.body = [started, &installerSawStop](TestEngine& e) -> std::int32_t {
+  engine.body = [&started, &installerSawStop](TestEngine& e) -> std::int32_t {
     e.SetDecision(2);
-    SetEvent(started);
+    started.Set();
     for (int i = 0; i < 1000; ++i) {
       if (int rc = e.CheckStopRequest(0)) {
         installerSawStop = e.m_cKitLoader.m_bRequestToStop.load();
@@ -144,67 +164,49 @@ TEST_F(EngineProtocol, StopWithoutWaitingReturnsAtOnceAndTheWorkerSeesTheRequest
   };
   Completion c;
   ASSERT_EQ(engine.InstallControl("", "x.cab", "", "", &RecordCompletion, Value(c)), 0);
-  ASSERT_EQ(WaitForSingleObject(started, 10000), WAIT_OBJECT_0);
+  ASSERT_TRUE(started.Wait());
   engine.Stop(FALSE);  // returns without waiting for the worker
   EXPECT_TRUE(log.Contains("working thread has been schedulled to stop"));
   ASSERT_TRUE(c.Wait());
   EXPECT_EQ(c.result.load(), 1223);
   EXPECT_TRUE(installerSawStop.load());
   engine.Stop(TRUE);
-  CloseHandle(started);
 }
 
 TEST_F(EngineProtocol, StopWithWaitingTerminatesAWorkerThatNeverEnds) {
-  HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  HANDLE started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  Event never, started;
   {
     TestEngine engine;
     engine.SetWaitLimits(300, 300);
-    engine.body = [never, started](TestEngine&) {
-      SetEvent(started);
-      WaitForSingleObject(never, INFINITE);
-      return 0;
-    };
+    engine.body = Stuck(started, never);
     Completion c;
     ASSERT_EQ(engine.InstallControl("", "x.cab", "", "", &RecordCompletion, Value(c)), 0);
-    ASSERT_EQ(WaitForSingleObject(started, 10000), WAIT_OBJECT_0);
+    ASSERT_TRUE(started.Wait());
     engine.Stop(TRUE);
     EXPECT_TRUE(log.Contains("Terminating thread"));
     EXPECT_EQ(c.calls, 0);
     // The engine is idle again: a new request is accepted.
-    engine.body = [](TestEngine& e) {
-      e.SetDecision(2);
-      return 7;
-    };
+    engine.body = Reports(7);
     Completion next;
     ASSERT_EQ(engine.InstallControl("", "y.cab", "", "", &RecordCompletion, Value(next)), 0);
     ASSERT_TRUE(next.Wait());
     EXPECT_EQ(next.result.load(), 7);
     engine.Stop(TRUE);
   }
-  CloseHandle(never);
-  CloseHandle(started);
 }
 
 TEST_F(EngineProtocol, DestructionTerminatesAStuckWorkerAfterItsLimit) {
-  HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  HANDLE started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  Event never, started;
   Completion c;
   {
     auto engine = std::make_unique<TestEngine>();
     engine->SetWaitLimits(300, 300);
-    engine->body = [never, started](TestEngine&) {
-      SetEvent(started);
-      WaitForSingleObject(never, INFINITE);
-      return 0;
-    };
+    engine->body = Stuck(started, never);
     ASSERT_EQ(engine->InstallControl("", "x.cab", "", "", &RecordCompletion, Value(c)), 0);
-    ASSERT_EQ(WaitForSingleObject(started, 10000), WAIT_OBJECT_0);
+    ASSERT_TRUE(started.Wait());
   }
   EXPECT_TRUE(log.Contains("Thread was terminated"));
   EXPECT_EQ(c.calls, 0);
-  CloseHandle(never);
-  CloseHandle(started);
 }
 
 TEST_F(EngineProtocol, DestructionLetsAWorkerThatHonoursTheStopFinish) {
@@ -237,10 +239,7 @@ TEST_F(EngineProtocol, ExceptionsInTheBodyAndInTheCallbackBecomeCodes) {
   EXPECT_TRUE(log.Contains("Exception RunObjectProc"));
   engine.Stop(TRUE);
 
-  engine.body = [](TestEngine& e) {
-    e.SetDecision(2);
-    return 0;
-  };
+  engine.body = Reports(0);
   Completion t;
   ASSERT_EQ(engine.InstallControl("", "x.cab", "", "", &ThrowingCallback, Value(t)), 0);
   ASSERT_TRUE(t.Wait());
