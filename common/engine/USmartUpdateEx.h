@@ -9,6 +9,7 @@
 
 #include "cabinstaller/UKitLoader.h"
 #include "engine/codebase.h"
+#include "engine/package_acquisition.h"
 #include "foundation/UClasses.h"
 #include "foundation/handles.h"
 
@@ -44,6 +45,20 @@ class USmartUpdateEx : public UObject {
   // machine's software and class registrations.
   static bool CheckInstallActiveXRigths();
 
+  // ---- The update decision (engine/update_decision.cpp and its helpers) ----
+  // Whether the request's package is to be installed; stores the decision
+  // value (0 nothing to do, 1 update, 2 install).
+  bool isProceedWithUpdate();
+  // Where the class is registered: bit 1 in the machine hive, bit 2 in the
+  // user hive.
+  static DWORD ReadInstalledScopeMask(const char* classId, HKEY machineHive, HKEY userHive);
+
+  // ---- Package acquisition (engine/package_acquisition.cpp) ----
+  // Copies or downloads the codebase's package into the engine's private
+  // temporary folder, fills the package record and returns the file's full
+  // path; raises on failure.
+  UString DownloadPackage(const char* packagePath, const char* codebase, GetCABInfo* request);
+
   // Settings written by the caller before the first request.
   bool m_bSilent = false;
   HWND m_hWnd = nullptr;
@@ -76,6 +91,8 @@ class USmartUpdateEx : public UObject {
   UString m_strText3;
   UString m_strText4;
   UString m_strTempFolder;
+  // The package record of the current request, filled by the acquisition.
+  GetCABInfo m_cCabInfo;
 
  private:
   static unsigned __stdcall RunClassProc(void* arg);

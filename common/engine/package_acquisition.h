@@ -1,0 +1,14 @@
+// The package record: what the acquisition of a package fills in and what
+// the verification and the install routes read.
+#pragma once
+
+#include <windows.h>
+
+#include "foundation/m_strings.h"
+
+struct GetCABInfo {
+  UString url;        // the codebase without its version suffix ("#..."); may be empty
+  UString cookie;     // "RI_Zazirez=" and the session value of the request
+  UString filePath;   // full path of the package file on disk (the file written)
+  HWND window = nullptr;  // receiver of the progress messages
+};
