@@ -173,7 +173,9 @@ DWORD USmartUpdateEx::getVersion(const char* path, DWORD* high, DWORD* low) {
     raised = false;
   });
   if (!raised) return 0;
-  const DWORD error = GetLastError();
+  // A failure is never reported as success, even when no system call failed.
+  DWORD error = GetLastError();
+  if (error == 0) error = status != 0 ? static_cast<DWORD>(status) : static_cast<DWORD>(ERROR_INVALID_FUNCTION);
   LogRecord(kLogErrors, "USmartUpdateEx::getVersion()", UMessage::Format("%1, %2", "error", static_cast<int>(error)));
   return error;
 }
