@@ -1,5 +1,6 @@
 // The update decision: whether a requested component is missing, broken,
 // older than requested or current, and the lookups that answer rests on.
+#include <cstring>
 #include <memory>
 #include <new>
 
