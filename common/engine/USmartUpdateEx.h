@@ -47,11 +47,51 @@ class USmartUpdateEx : public UObject {
 
   // ---- The update decision (engine/update_decision.cpp and its helpers) ----
   // Whether the request's package is to be installed; stores the decision
-  // value (0 nothing to do, 1 update, 2 install).
+  // value (0 nothing to do, 1 update, 2 install). With the codebase check on,
+  // raises UException for a codebase that is not an http or https URL.
   bool isProceedWithUpdate();
+  // The decision for a component, after the registry switch that can stop
+  // updates of installed client components.
+  static int applyUpdateSwitch(const char* classId, const char* codebase);
+  // The decision for a component: a CLSID in braces or "service:<name>".
+  static int needUpdate(const char* classId, const char* codebase);
+  // 1 when the file is missing, unreadable or older than the requested
+  // version (high word major << 16 | minor, low word build << 16 | revision).
+  static int needUpdate(const char* path, DWORD requestedHigh, DWORD requestedLow);
+  // The file version of a file: 0 (a file without version information reads
+  // as 0.0.0.0) or a system error code.
+  static DWORD getVersion(const char* path, DWORD* high, DWORD* low);
+  // The installed file of a class (per machine, or as the merged classes
+  // view shows it) or of a "service:" component; empty when not found.
+  static UString ReadInstalledPath(UString& path, bool perMachine, const char* name, const char* hintFolder);
+  // The first of hint folder, system folder and Windows folder that holds the
+  // file; empty when none does.
+  static UString LookupCommonPath(UString& path, const char* fileName, const char* hintFolder);
   // Where the class is registered: bit 1 in the machine hive, bit 2 in the
   // user hive.
   static DWORD ReadInstalledScopeMask(const char* classId, HKEY machineHive, HKEY userHive);
+  // False when the catalogue requires the maker's signature on this file and
+  // the file does not carry a valid one of a trusted signer.
+  static bool CheckFileSignature(const char* path);
+  // The catalogue's display name of a class; empty when it has none.
+  static UString GetComponentName(const char* classId);
+
+  // Registration checks (engine/registration_checks.cpp): 0 nothing
+  // registered under the hive, 1 registered and intact, 2 broken.
+  static int CheckCodeStoreDatabase(HKEY hive, const char* classId);
+  static int CheckKnownClassID(HKEY hive, const char* classId);
+  static int CheckClassID(HKEY hive, const char* classId);
+  static int CheckTypeLib(HKEY hive, const char* typeLibId, const char* version);
+  static UString HKEYToString(HKEY hive);
+
+  // The browser's pre-approved controls (engine/preapproved_list.cpp); scope
+  // 2 writes for the user, any other for the machine.
+  static int AddToPreApprovedList(int scope, const char* classId);
+  static bool checkAndAddToPreapprovedList(int scope, const char* classId);
+
+  // Set only in an engine that runs inside the Installer Service; the
+  // codebase check is skipped there.
+  bool m_bInService = false;
 
   // ---- Package acquisition (engine/package_acquisition.cpp) ----
   // Copies or downloads the codebase's package into the engine's private

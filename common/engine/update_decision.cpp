@@ -1,15 +1,249 @@
-// The update decision. Not built yet: every component counts as missing and
-// as registered nowhere.
+// The update decision: whether a requested component is missing, broken,
+// older than requested or current, and the lookups that answer rests on.
+#include <cstring>
+#include <memory>
+#include <new>
+
 #include "engine/USmartUpdateEx.h"
+#include "engine/registration_checks.h"
+#include "engine/update_rules.h"
+#include "foundation/m_folders.h"
+#include "foundation/m_registry.h"
+#include "foundation/m_sys.h"
+#include "foundation/m_textconv.h"
+#include "foundation/m_uac_helpers.h"
+
+namespace {
+
+constexpr char kSwitchKey[] = "SOFTWARE\\Norvane Networks\\ZirivoDerazu";
+constexpr char kClassesClsid[] = "SOFTWARE\\Classes\\CLSID\\";
+
+// Whether either server value of the class is set under the hive.
+bool HasServerRegistration(HKEY hive, const char* classId) {
+  const UString key = kClassesClsid + UString(classId);
+  return !ReadKeyDefault(hive, key + "\\InprocServer32").empty() ||
+         !ReadKeyDefault(hive, key + "\\LocalServer32").empty();
+}
+
+// The fixed file version, left at 0.0.0.0 when the file has no readable
+// version information.
+void ReadFixedFileVersion(const char* path, DWORD* high, DWORD* low) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path, &ignored);
+  if (size == 0) return;
+  std::unique_ptr<BYTE[]> data(new (std::nothrow) BYTE[size]);
+  if (!data || !GetFileVersionInfoA(path, 0, size, data.get())) return;
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueA(data.get(), "\\", reinterpret_cast<void**>(&fixed), &length) || !fixed ||
+      length < sizeof(VS_FIXEDFILEINFO))
+    return;
+  *high = fixed->dwFileVersionMS;
+  *low = fixed->dwFileVersionLS;
+}
+
+}  // namespace
 
 bool USmartUpdateEx::isProceedWithUpdate() {
-  m_iDecision = 2;
-  return true;
+  static const char kFunction[] = "USmartUpdateEx::isProceedWithUpdate()";
+  const int decision = applyUpdateSwitch(m_strClassId.c_str(), m_strCodebase.c_str());
+  m_iDecision = decision;
+
+  if (!m_bInService && m_bCheckCodebase) {
+    int protocol = kProtocolOther;
+    int port = 0;
+    UString host;
+    UString path;
+    if (!ParseURL(m_strCodebase.c_str(), &protocol, &host, &path, &port, false))
+      KL_THROW(-1, kFunction, "EXCEPTION - %s, %s", "ParseURL() failed", m_strCodebase.c_str());
+    if (protocol != kProtocolHttp && protocol != kProtocolHttps)
+      KL_THROW(-1, kFunction, "EXCEPTION - %s, %s", "protocol is not allowed", m_strCodebase.c_str());
+  }
+
+  LogRecord(kLogTrace, kFunction,
+            UMessage::Format("%1, %2, %3", "needUpdate, flags", static_cast<unsigned>(decision),
+                             static_cast<unsigned>(m_iPolicy)));
+  return ProceedWithDecision(decision, m_iPolicy);
+}
+
+int USmartUpdateEx::applyUpdateSwitch(const char* classId, const char* codebase) {
+  const int decision = needUpdate(classId, codebase);
+  if (decision != kDecisionUpdate) return decision;
+
+  const DWORD switchValue =
+      GetRegistryAsDWORDA(HKEY_LOCAL_MACHINE, kSwitchKey, "EnableWebComponentsUpdate", 1, KEY_WOW64_64KEY);
+  UString skipped;
+  const int result = DecisionAfterUpdateSwitch(decision, switchValue, classId, &skipped);
+  if (result != decision) {
+    if (IUErrorLog* log = g_pErrorLog)
+      log->WriteLine(UString::Format("0,,,, %s\n", FormatUpdateSkipped(skipped).c_str()).c_str());
+  }
+  return result;
+}
+
+int USmartUpdateEx::needUpdate(const char* classId, const char* codebase) {
+  static const char kFunction[] = "USmartUpdateEx::needUpdate()";
+  if (!classId || !*classId) {
+    LogRecord(kLogTrace, kFunction, UString("a_csCLSID is empty - proceed with update"));
+    return kDecisionInstall;
+  }
+
+  bool elevated = false;
+  if (IsWindowsVistaOrLater()) {
+    const DWORD level = uGetProcessIntegrityLevel(GetCurrentProcess());
+    if (level == kIntegrityHigh || level == kIntegritySystem) {
+      elevated = true;
+      LogRecord(kLogTrace, kFunction, UString("running on high integrity level"));
+    }
+  }
+
+  UString path;
+  ReadInstalledPath(path, elevated, classId, "");
+  if (path.empty()) {
+    LogRecord(kLogTrace, kFunction, UString("Installed path was not found - proceed with update"));
+    return kDecisionInstall;
+  }
+  UpdateInfo info;
+  ParseUpdateInfo(codebase, &info);
+  // The Installer Service is judged by its version alone.
+  if (HasServicePrefix(classId)) return needUpdate(path.c_str(), info.versionHigh, info.versionLow);
+
+  if (!CheckFileSignature(path.c_str())) {
+    LogRecord(kLogTrace, kFunction, UMessage::Format("%1, %2", "no valid signature found", path));
+    return kDecisionInstall;
+  }
+
+  HKEY hive = HKEY_LOCAL_MACHINE;
+  if (!elevated && (ReadInstalledScopeMask(classId, HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER) & 2))
+    hive = HKEY_CURRENT_USER;
+
+  const int record = CheckCodeStoreDatabase(hive, classId);
+  const DWORD lastError = GetLastError();
+  if (record == 2) return kDecisionInstall;
+  if (record == 0) {
+    LogRecord(
+        kLogTrace, kFunction,
+        UMessage::Format("%1, %2, %3", "No Code Store Database installation for provided CLSID - registry is missing",
+                         classId, SGetErrorText(lastError)));
+  }
+  if (CheckKnownClassID(hive, classId) == 2) {
+    LogRecord(kLogErrors, kFunction,
+              UMessage::Format("%1, %2, %3",
+                               "Type library or class ID registration is broken - some registry key is missing "
+                               "(hKey, CLSID)",
+                               HKEYToString(hive), classId));
+    return kDecisionInstall;
+  }
+  return needUpdate(path.c_str(), info.versionHigh, info.versionLow);
+}
+
+int USmartUpdateEx::needUpdate(const char* path, DWORD requestedHigh, DWORD requestedLow) {
+  static const char kFunction[] = "USmartUpdateEx::needUpdate()";
+  if (!path) {
+    LogRecord(kLogErrors, kFunction, UString("filename is NULL"));
+    return kDecisionUpdate;
+  }
+  if (!*path) {
+    LogRecord(kLogErrors, kFunction, UString("filename is empty"));
+    return kDecisionUpdate;
+  }
+  if (!PathExists(path)) {
+    LogRecord(kLogTrace, kFunction, UMessage::Format("%1, %2", "file is missing", path));
+    return kDecisionUpdate;
+  }
+  DWORD installedHigh = 0;
+  DWORD installedLow = 0;
+  if (getVersion(path, &installedHigh, &installedLow) != 0) {
+    LogRecord(kLogTrace, kFunction, UMessage::Format("%1, %2", "getVersion() failed", path));
+    return kDecisionUpdate;
+  }
+  LogRecord(kLogTrace, kFunction,
+            FormatVersionComparison(path, installedHigh, installedLow, requestedHigh, requestedLow));
+  return IsRequestedVersionNewer(installedHigh, installedLow, requestedHigh, requestedLow) ? kDecisionUpdate
+                                                                                           : kDecisionCurrent;
+}
+
+DWORD USmartUpdateEx::getVersion(const char* path, DWORD* high, DWORD* low) {
+  if (high) *high = 0;
+  if (low) *low = 0;
+  bool raised = true;
+  int status = 0;
+  CatchAndLog(KL_CATCH_SITE("USmartUpdateEx::getVersion", "USmartUpdateEx::getVersion"), status, [&] {
+    if (!high || !low) KL_THROW(ERROR_INVALID_PARAMETER, "USmartUpdateEx::getVersion()", "output parameter is NULL");
+    ReadFixedFileVersion(path, high, low);
+    raised = false;
+  });
+  if (!raised) return 0;
+  // A failure is never reported as success, even when no system call failed.
+  DWORD error = GetLastError();
+  if (error == 0) error = status != 0 ? static_cast<DWORD>(status) : static_cast<DWORD>(ERROR_INVALID_FUNCTION);
+  LogRecord(kLogErrors, "USmartUpdateEx::getVersion()", UMessage::Format("%1, %2", "error", static_cast<int>(error)));
+  return error;
+}
+
+UString USmartUpdateEx::ReadInstalledPath(UString& path, bool perMachine, const char* name, const char* hintFolder) {
+  static const char kFunction[] = "USmartUpdateEx::ReadInstalledPathEx()";
+  path = "";
+  int status = 0;
+  CatchAndLog(KL_CATCH_SITE("USmartUpdateEx::ReadInstalledPathEx", "USmartUpdateEx::ReadInstalledPathEx"), status, [&] {
+    if (!name || !*name) KL_THROW(ERROR_INVALID_PARAMETER, kFunction, "invalid CLSID");
+    if (HasServicePrefix(name)) {
+      const UString image = SGetRegistryAsString(
+          HKEY_LOCAL_MACHINE, (UString("SYSTEM\\CurrentControlSet\\Services\\") + (strchr(name, ':') + 1)).c_str(),
+          "ImagePath", "", 0, 0);
+      if (!image.empty())
+        path = SExpandEnvironmentStrings(image.c_str());
+      else
+        LogRecord(kLogTrace, kFunction, UString("no entry in registry found for Installer Service"));
+      return;
+    }
+
+    const HKEY hive = perMachine ? HKEY_LOCAL_MACHINE : HKEY_CLASSES_ROOT;
+    const UString key = UString(perMachine ? kClassesClsid : "CLSID\\") + name;
+    const UString inproc = ReadKeyDefault(hive, key + "\\InprocServer32");
+    if (!inproc.empty()) {
+      path = SExpandEnvironmentStrings(inproc.c_str());
+      return;
+    }
+    const UString server = ReadKeyDefault(hive, key + "\\LocalServer32");
+    if (server.empty()) {
+      LookupCommonPath(path, name, hintFolder);
+      return;
+    }
+    path = ResolveServerCommand(SExpandEnvironmentStrings(server.c_str()), PathExists);
+    if (path.empty()) LogRecord(kLogTrace, kFunction, UMessage::Format("expanded path not found for %1", name));
+  });
+  return path;
+}
+
+UString USmartUpdateEx::LookupCommonPath(UString& path, const char* fileName, const char* hintFolder) {
+  path = "";
+  int status = 0;
+  CatchAndLog(KL_CATCH_SITE("USmartUpdateEx::LookupCommonPath", "USmartUpdateEx::LookupCommonPath"), status, [&] {
+    if (!fileName || !*fileName) return;
+    auto tryFolder = [&](const UString& folder) {
+      const UString candidate = SAddTrailingBackslash(folder) + fileName;
+      if (FileFound(candidate)) path = candidate;
+      return !path.empty();
+    };
+    if (hintFolder && *hintFolder && tryFolder(hintFolder)) return;
+    if (tryFolder(SGetSystemDirectory())) return;
+    tryFolder(SGetSystemWindowsDirectory());
+  });
+  return path;
 }
 
 DWORD USmartUpdateEx::ReadInstalledScopeMask(const char* classId, HKEY machineHive, HKEY userHive) {
-  (void)classId;
-  (void)machineHive;
-  (void)userHive;
-  return 0;
+  DWORD mask = 0;
+  int status = 0;
+  CatchAndLog(KL_CATCH_SITE("USmartUpdateEx::ReadInstalledScopeMask", "USmartUpdateEx::ReadInstalledScopeMask"), status,
+              [&] {
+                if (!classId || !*classId) return;
+                if (HasServerRegistration(userHive, classId)) mask |= 2;
+                if (HasServerRegistration(machineHive, classId)) mask |= 1;
+                // A broken registration of the known class counts as present.
+                if (!(mask & 1) && CheckKnownClassID(machineHive, classId) != 0) mask |= 1;
+                if (!(mask & 2) && CheckKnownClassID(userHive, classId) != 0) mask |= 2;
+              });
+  return mask;
 }

@@ -1,0 +1,132 @@
+// Whether the registration of an installed component is intact: its
+// distribution unit's files, its COM class and its type library.
+#include "engine/registration_checks.h"
+
+#include "engine/USmartUpdateEx.h"
+#include "engine/component_catalogue.h"
+#include "engine/update_rules.h"
+#include "foundation/handles.h"
+#include "foundation/m_folders.h"
+#include "foundation/m_registry.h"
+
+namespace {
+
+constexpr char kDistributionUnits[] = "SOFTWARE\\Microsoft\\Code Store Database\\Distribution Units\\";
+
+enum : int { kNotRegistered = 0, kIntact = 1, kBroken = 2 };
+
+bool KeyOpens(HKEY hive, const UString& key) {
+  kit::UniqueKey opened;
+  return RegOpenKeyA(hive, key.c_str(), opened.put()) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+UString ReadKeyDefault(HKEY hive, const UString& key) { return SGetRegistryAsString(hive, key.c_str(), "", "", 0, 0); }
+
+bool FileFound(const UString& path) {
+  if (path.empty() || HasWildcard(path.c_str())) return false;
+  WIN32_FIND_DATAA item;
+  kit::UniqueFind search(FindFirstFileA(path.c_str(), &item));
+  return static_cast<bool>(search);
+}
+
+bool PathExists(const UString& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+int USmartUpdateEx::CheckCodeStoreDatabase(HKEY hive, const char* classId) {
+  static const char kFunction[] = "USmartUpdateEx::CheckCodeStoreDatabase()";
+  const UString keyPath = kDistributionUnits + UString(classId) + "\\Contains\\Files";
+  kit::UniqueKey files;
+  if (RegOpenKeyExA(hive, keyPath.c_str(), 0, KEY_QUERY_VALUE, files.put()) != ERROR_SUCCESS) return kNotRegistered;
+
+  for (DWORD index = 0;; ++index) {
+    char name[2600];
+    DWORD nameLength = sizeof name;
+    if (RegEnumValueA(files.get(), index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
+    const UString path(name);
+    if (!PathExists(path)) {
+      LogRecord(kLogTrace, kFunction,
+                UMessage::Format("%1, %2", "registry scope",
+                                 hive == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE"));
+      LogRecord(kLogTrace, kFunction,
+                UMessage::Format("%1, %2, %3", "required component is missing (clsid, dep_file)", classId, path));
+      return kBroken;
+    }
+    if (!CheckFileSignature(path.c_str())) return kBroken;
+  }
+  return kIntact;
+}
+
+int USmartUpdateEx::CheckKnownClassID(HKEY hive, const char* classId) {
+  static const char kFunction[] = "USmartUpdateEx::CheckKnownClassID()";
+  const KnownClass* known = FindKnownClass(classId);
+  if (!known) return kNotRegistered;
+
+  const int classState = CheckClassID(hive, known->classId);
+  if (classState == kIntact) return kIntact;
+  if (classState == kBroken) {
+    LogRecord(kLogErrors, kFunction,
+              UMessage::Format("%1, %2, %3", "Class ID registration is broken (hKey, CLSID)", HKEYToString(hive),
+                               known->classId));
+    return kBroken;
+  }
+  const int typeLibState = CheckTypeLib(hive, known->typeLibId, known->typeLibVersion);
+  if (typeLibState == kNotRegistered) return kNotRegistered;
+  const char* problem = typeLibState == kIntact
+                            ? "No Class ID, but type library is registered (hKey, CLSID, TypeLib ID)"
+                            : "No Class ID and type library regisrtration is broken (hKey, CLSID, TypeLib ID)";
+  LogRecord(kLogErrors, kFunction,
+            UMessage::Format("%1, %2, %3, %4", problem, HKEYToString(hive), known->classId, known->typeLibId));
+  return kBroken;
+}
+
+int USmartUpdateEx::CheckClassID(HKEY hive, const char* classId) {
+  static const char kFunction[] = "USmartUpdateEx::CheckClassID()";
+  const UString key = "SOFTWARE\\Classes\\CLSID\\" + UString(classId);
+  if (!hive || !KeyOpens(hive, key)) return kNotRegistered;
+
+  const UString typeLib = ReadKeyDefault(hive, key + "\\TypeLib");
+  const UString version = ReadKeyDefault(hive, key + "\\Version");
+  if (ReadKeyDefault(hive, key + "\\InprocServer32").empty() && ReadKeyDefault(hive, key + "\\LocalServer32").empty()) {
+    LogRecord(kLogErrors, kFunction,
+              UMessage::Format("%1, %2", "InprocServer32 and LocalServer32 keys are missing for CLSID",
+                               HKEYToString(hive) + "\\" + key));
+    return kBroken;
+  }
+  if (!typeLib.empty() && !version.empty()) {
+    if (CheckTypeLib(hive, typeLib.c_str(), version.c_str()) == kIntact) return kIntact;
+    LogRecord(kLogErrors, kFunction,
+              UMessage::Format("%1, %2, %3, %4", "Type library registration is broken (HKEY: CLSID, TypeLib, Version)",
+                               HKEYToString(hive) + ": " + key, typeLib, version));
+    return kBroken;
+  }
+  LogRecord(kLogErrors, kFunction,
+            UMessage::Format("%1, %2",
+                             "CLSID regisrtation is broken: 'TypeLib' or 'Version' key is mising or empty. "
+                             "(Registry CLSID)",
+                             HKEYToString(hive) + "\\" + key));
+  return kBroken;
+}
+
+int USmartUpdateEx::CheckTypeLib(HKEY hive, const char* typeLibId, const char* version) {
+  static const char kFunction[] = "USmartUpdateEx::CheckTypeLib()";
+  const UString key = "SOFTWARE\\Classes\\TypeLib\\" + UString(typeLibId) + "\\" + version;
+  if (!hive || !KeyOpens(hive, key)) return kNotRegistered;
+
+  const UString value = ReadKeyDefault(hive, key + "\\0\\win32");
+  if (value.empty()) return kBroken;
+  const UString expanded = SExpandEnvironmentStrings(value.c_str());
+  if (FileFound(expanded)) return kIntact;
+  LogRecord(kLogErrors, kFunction,
+            UMessage::Format("%1, %2, %3, %4", "Type library file does not exist (registry, path, expanded path)",
+                             HKEYToString(hive) + "\\" + key + "\\0\\win32", value, expanded));
+  return kBroken;
+}
+
+UString USmartUpdateEx::HKEYToString(HKEY hive) {
+  if (hive == HKEY_CLASSES_ROOT) return "HKEY_CLASSES_ROOT";
+  if (hive == HKEY_CURRENT_USER) return "HKEY_CURRENT_USER";
+  if (hive == HKEY_LOCAL_MACHINE) return "HKEY_LOCAL_MACHINE";
+  return "Unknown HKEY value: " + SHex64ToString(static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(hive)));
+}
