@@ -24,6 +24,7 @@ class TestEngine : public USmartUpdateEx {
   }
   void SetTempFolder(const std::string& folder) { m_strTempFolder = folder.c_str(); }
   bool StopRequested() const { return m_bRequestToStop.load(); }
+  void RequestStop() { m_bRequestToStop = true; }
 
  protected:
   std::int32_t RunObjectProc() override { return body ? body(*this) : 0; }
@@ -287,4 +288,19 @@ TEST_F(EngineProtocol, EveryRequestWritesItsAlwaysLineNamingTheComponent) {
   engine.Stop(TRUE);
   EXPECT_EQ(log.Count("0,,,, Request to install/update a control\n"), 1u);
   EXPECT_FALSE(log.Contains("Request to install control CLSID"));  // level 48 only
+}
+
+TEST_F(EngineProtocol, TheLocalInstallChecksItsPathAndTheStopBeforeTheInstaller) {
+  TestEngine engine;
+  // A three-letter path fails before the stop is looked at; the extension is
+  // compared without regard to case; the installer's failure is the result.
+  EXPECT_EQ(-1, engine.InstallControl("abc", 1));
+  EXPECT_EQ(-1, engine.InstallControl("C:\\pkg.txt", 2));
+  EXPECT_NE(0, engine.InstallControl("C:\\missing\\PKG.CAB", 1));
+  EXPECT_EQ(1u, log.Count("m_cKitLoader.Install() failed"));
+  engine.RequestStop();
+  EXPECT_EQ(-1, engine.InstallControl("abc", 1));
+  EXPECT_EQ(ERROR_CANCELLED, engine.InstallControl("C:\\pkg.cab", 1));
+  EXPECT_EQ(2u, log.Count("incorect file extension"));
+  EXPECT_EQ(5u, log.Count("USmartUpdateEx::InstallControl(), exit, FAILURE"));
 }
