@@ -15,6 +15,7 @@
 #include "kitloader/elevation.h"
 #include "kitloader/engine_instance.h"
 #include "kitloader/package_request.h"
+#include "kitloader/package_wait.h"
 #include "kitloader/report.h"
 
 // The log of the process. Defined before the engine so that it is built
@@ -26,27 +27,9 @@ static USmartUpdateEx& g_cSmartUpdate = ProcessEngine();
 
 namespace {
 
-constexpr DWORD kWaitSliceMs = 100;
+const char kFunction[] = "WinMain()";
 
-// Pumps the thread's window messages until the current package is done.
-void WaitForPackage() {
-  while (!g_bDone.load()) {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-    }
-    if (g_bDone.load()) break;
-    Sleep(kWaitSliceMs);
-  }
-}
-
-}  // namespace
-
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLineTail, int) {
-  static const char kFunction[] = "WinMain()";
-  if (g_pErrorLog) g_pErrorLog->Open("KITLOADER");
-
+std::int32_t RunInstaller(HINSTANCE instance, LPSTR commandLineTail) {
   RunOptions options = ParseArguments(TokenizeCommandLine(GetCommandLineA()));
   if (options.usage) {
     ShowUsageBox();
@@ -74,8 +57,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLineTail, int) {
         UKitLoader::GetInfSection(&packages, "CabFiles", setupInfFile.c_str(), nullptr, nullptr) != 0) {
       g_dwResult = ERROR_FILE_NOT_FOUND;
       request.file = setupInfFile;
-      LogRecord(kLogErrors, kFunction,
-                UMessage::Format("Cannot find [CabFiles] section in file:\"%1\"", setupInfFile));
+      LogRecord(kLogErrors, kFunction, UMessage::Format("Cannot find [CabFiles] section in file:\"%1\"", setupInfFile));
     }
   }
 
@@ -106,7 +88,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLineTail, int) {
       g_dwResult = rc;
       break;
     }
-    WaitForPackage();
+    WaitForPackage(g_cSmartUpdate.WorkerWaitHandle());
     if (g_dwResult.load() != 0) break;
     g_bDone = false;
     LogRecord(kLogTrace, kFunction,
@@ -130,5 +112,17 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLineTail, int) {
   SignalRelaunchEvent();
   DestroyProgressWindow(progress);
   LogRecord(kLogTrace, kFunction, UMessage::Format("exit, %1", result));
+  return result;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLineTail, int) {
+  if (g_pErrorLog) g_pErrorLog->Open("KITLOADER");
+  int result = 0;
+  // What a helper raises ends the run with its code, logged, instead of
+  // leaving the program.
+  CatchAndLog(KL_CATCH_SITE(kFunction, kFunction), result, [&] { result = RunInstaller(instance, commandLineTail); });
+  g_cSmartUpdate.Stop(TRUE);
   return result;
 }

@@ -1,6 +1,8 @@
 // The in-process cabinet installer.
 #pragma once
 
+#include <windows.h>
+
 #include <atomic>
 
 #include "foundation/UClasses.h"
@@ -19,6 +21,10 @@ class UKitLoader : public UObject {
   // section is no failure. 0 or an error code.
   static int GetInfSection(UStringPairList* pairs, const char* section, const char* infPath,
                            const char* platformTag, const char* languageTag);
+
+  // Installs one verified cabinet in this process. flags: 1 a per-machine,
+  // 2 a per-user installation is allowed. 0 or an error code.
+  int Install(const UString& cabPath, int flags, HWND owner);
 
   // Unpacks a cabinet into the folder it lies in, keeping its sub-folders,
   // file times and basic attributes; a cabinet whose stored names would
@@ -43,6 +49,7 @@ class UKitLoader : public UObject {
 
   // Settings written by the update engine before an installation.
   std::atomic<bool> m_bRequestToStop{false};
+  HWND m_hWndOwner = nullptr;
   bool m_bPerUserAllowed = false;
   bool m_bUIAllowed = true;
   UString m_strCodebase;

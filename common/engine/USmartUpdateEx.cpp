@@ -5,6 +5,11 @@
 #include "engine/component_catalogue.h"
 #include "foundation/m_io.h"
 
+namespace {
+// How long a request waits for a worker that has already reported to end.
+constexpr DWORD kFinishingWorkerWaitMs = 5000;
+}  // namespace
+
 USmartUpdateEx::USmartUpdateEx() = default;
 
 USmartUpdateEx::~USmartUpdateEx() {
@@ -40,6 +45,11 @@ int USmartUpdateEx::InstallControl(const char* classId, const char* codebase, co
   LogRecord(kLogTrace, kFunction,
             UMessage::Format("Request to install control CLSID:%1, codebase:%2", classId, codebase));
 
+  // A worker that has already reported only releases its handle and ends:
+  // wait for it, so that the caller's next request after the callback is
+  // never refused.
+  if (m_hThread.load() && m_bReported.load() && m_hWaitHandle && GetCurrentThreadId() != m_dwWorkerThreadId.load())
+    WaitForSingleObject(m_hWaitHandle.get(), kFinishingWorkerWaitMs);
   if (m_hThread.load()) {
     LogRecord(kLogErrors, kFunction, UString("already running"));
     return ERROR_SHARING_VIOLATION;
@@ -54,6 +64,7 @@ int USmartUpdateEx::InstallControl(const char* classId, const char* codebase, co
   m_pCallback = callback;
   m_uCallerValue = callerValue;
   m_iRecordedResult = -1;
+  m_bReported = false;
 
   // Start suspended so the handle is recorded before the worker can release it.
   unsigned threadId = 0;
@@ -71,6 +82,7 @@ int USmartUpdateEx::InstallControl(const char* classId, const char* codebase, co
     return ERROR_NOT_ENOUGH_MEMORY;
   }
   m_hWaitHandle = std::move(wait);
+  m_dwWorkerThreadId = threadId;
   m_hThread = h;
   ResumeThread(h);
 
@@ -108,6 +120,7 @@ std::int32_t USmartUpdateEx::RunRequest() {
 
   if (m_bRebootRequired.load()) LogRecord(kLogWarnings, kFunction, UString("reboot required"));
 
+  m_bReported = true;
   if (m_pCallback) {
     LogRecord(kLogTrace, kFunction, UString("Call calback function"));
     std::int32_t reported = m_iRecordedResult.load();
@@ -124,8 +137,10 @@ std::int32_t USmartUpdateEx::RunRequest() {
     }
   }
 
-  ReleaseWorkerHandle();
+  // Clear the stop before the handle goes: once it is released the next
+  // request may start, and a stop meant for that one must stay.
   m_bRequestToStop = false;
+  ReleaseWorkerHandle();
   return result;
 }
 

@@ -10,6 +10,8 @@
 #include "cabinstaller/UKitLoader.h"
 #include "engine/codebase.h"
 #include "engine/package_acquisition.h"
+#include "engine/package_verification.h"
+#include "engine/route_decision.h"
 #include "foundation/UClasses.h"
 #include "foundation/handles.h"
 
@@ -32,6 +34,11 @@ class USmartUpdateEx : public UObject {
 
   // Requests a stop; with `wait`, waits for the worker (then terminates it).
   void Stop(BOOL wait);
+
+  // The caller's own handle of the current (or last) worker thread, signalled
+  // when it has ended; null before the first request. Borrowed: valid until
+  // the next InstallControl or Stop on the caller's thread.
+  HANDLE WorkerWaitHandle() const { return m_hWaitHandle.get(); }
 
   // Codebase and URL parsing (engine/codebase.h).
   static int ParseUpdateInfo(const char* codebase, UpdateInfo* info) { return ::ParseUpdateInfo(codebase, info); }
@@ -99,6 +106,29 @@ class USmartUpdateEx : public UObject {
   // path; raises on failure.
   UString DownloadPackage(const char* packagePath, const char* codebase, GetCABInfo* request);
 
+  // ---- The local install call (engine/local_install.cpp) ----
+  // Installs a verified local cabinet through m_cKitLoader on the calling
+  // thread. scopeFlags: 1 per machine, 2 per user. 0 or an error code.
+  int InstallControl(const char* packagePath, int scopeFlags);
+
+  // ---- Install routes (engine/install_routes.cpp) ----
+  // Hands the package to a pipe server (0 the Installer Service, 1 and 2 the
+  // high- and medium-integrity user-mode installers): 0 or a failure code.
+  int InstallUsingService(int serviceType, const char* packagePath, bool serviceUpdate);
+  // Whether the Installer Service answers on its pipe.
+  static bool CheckForExternalService();
+
+  // ---- Package verification (engine/package_verification.cpp) ----
+  // 0 when the package may be installed, else the reason it may not.
+  static DWORD VerifyCABEx(const GetCABInfo* cab, const VerifyCABInfo* verify);
+  // Verifies with the engine's settings; raises when the package is refused.
+  void VerifyCAB(const GetCABInfo& cab);
+
+  // ---- User-mode installer start (engine/user_mode_start.cpp) ----
+  // Whether the installer of pipe 1 (high) or 2 (medium integrity) answers
+  // once the call ends, starting it if need be.
+  bool StartUserModeService(int serviceType);
+
   // Settings written by the caller before the first request.
   bool m_bSilent = false;
   HWND m_hWnd = nullptr;
@@ -137,6 +167,9 @@ class USmartUpdateEx : public UObject {
  private:
   static unsigned __stdcall RunClassProc(void* arg);
   std::int32_t RunRequest();
+  RouteConditions GatherRouteConditions(bool serviceUpdate, bool perUserAllowed);
+  void LogRoute(const char* prefix, const RouteConditions& conditions, RouteSet routes);
+  UString AcquirePackage();
   void CleanTempFolder();
   void ReleaseWorkerHandle();
 
@@ -146,4 +179,8 @@ class USmartUpdateEx : public UObject {
   // A duplicate owned by the caller's side (InstallControl, Stop, destructor)
   // so that a wait stays valid while the worker releases its own handle.
   kit::UniqueHandle m_hWaitHandle;
+  std::atomic<DWORD> m_dwWorkerThreadId{0};
+  // Set by the worker just before it reports: from then on it only releases
+  // its handle and ends.
+  std::atomic<bool> m_bReported{false};
 };

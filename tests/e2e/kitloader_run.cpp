@@ -4,7 +4,9 @@
 
 namespace kittest {
 
-KitloaderStage::KitloaderStage() { CopyFileOrFail(WindowsPathOf(KITLOADER_EXE), exe()); }
+KitloaderStage::KitloaderStage(const std::string& program, const std::string& name) : m_name(name) {
+  CopyFileOrFail(program.empty() ? WindowsPathOf(KITLOADER_EXE) : program, exe());
+}
 
 void KitloaderStage::WriteSetupInf(const std::string& text) const { WriteTextFile(m_program / "setup.inf", text); }
 

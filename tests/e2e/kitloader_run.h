@@ -12,9 +12,10 @@ namespace kittest {
 // stage too, so its log and temporary files stay inside the test.
 class KitloaderStage {
  public:
-  KitloaderStage();
+  // A copy of `program` (default: the shipped kitloader.exe) named `name`.
+  explicit KitloaderStage(const std::string& program = "", const std::string& name = "kitloader.exe");
   const std::string& folder() const { return m_program.path(); }
-  std::string exe() const { return m_program / "kitloader.exe"; }
+  std::string exe() const { return m_program / m_name; }
   std::string tempFolder() const { return m_temp.path(); }
   void WriteSetupInf(const std::string& text) const;
   // The log the run wrote ("" when there is none).
@@ -26,6 +27,7 @@ class KitloaderStage {
   ChildProcess Start(const std::string& arguments, const std::string& currentFolder = "") const;
 
  private:
+  std::string m_name;
   TempFolder m_program;
   TempFolder m_temp;
 };

@@ -41,22 +41,6 @@ TEST(TestBuild, ShippedProgramHoldsNoFactsOverride) {
   EXPECT_TRUE(Holds(testable, "ElevationPrompt"));
 }
 
-// Sets Wine's Windows version for one program name (the real HKCU: the
-// program reads it at its start) and removes the setting afterwards.
-class WineAppVersion {
- public:
-  WineAppVersion(const std::string& exeName, const char* version) : m_key("Software\\Wine\\AppDefaults\\" + exeName) {
-    kittest::SetRegString(HKEY_CURRENT_USER, m_key, "Version", version);
-  }
-  ~WineAppVersion() {
-    RegDeleteTreeA(HKEY_CURRENT_USER, m_key.c_str());
-    RegDeleteKeyA(HKEY_CURRENT_USER, m_key.c_str());
-  }
-
- private:
-  std::string m_key;
-};
-
 TEST(TestBuild, WindowsVersionFollowsWinesPerProgramSetting) {
   kittest::TempFolder temp;
   // A name of its own, so no other test's program sees the setting.
@@ -64,7 +48,7 @@ TEST(TestBuild, WindowsVersionFollowsWinesPerProgramSetting) {
   kittest::CopyFileOrFail(kittest::FactsProbePath(), temp / name);
   const std::string command = "\"" + (temp / name) + "\" report ";
   {
-    WineAppVersion xp(name, "winxp");
+    kittest::WineAppVersion xp(name, "winxp");
     EXPECT_EQ(0u, kittest::RunProcess(command + "\"" + (temp / "xp.txt") + "\"").exitCode);
   }
   EXPECT_EQ(0u, kittest::RunProcess(command + "\"" + (temp / "default.txt") + "\"").exitCode);

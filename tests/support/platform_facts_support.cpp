@@ -1,5 +1,7 @@
 #include "platform_facts_support.h"
 
+#include "support/registry_sandbox.h"
+
 namespace kittest {
 
 FactsFile::FactsFile(const std::string& text) : m_path(m_folder / "facts.ini") {
@@ -14,6 +16,16 @@ FactsFile::~FactsFile() {
 }
 
 void FactsFile::Rewrite(const std::string& text) { WriteTextFile(m_path, text); }
+
+WineAppVersion::WineAppVersion(const std::string& exeName, const char* version)
+    : key("Software\\Wine\\AppDefaults\\" + exeName) {
+  SetRegString(HKEY_CURRENT_USER, key, "Version", version);
+}
+
+WineAppVersion::~WineAppVersion() {
+  RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str());
+  RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
+}
 
 bool WaitForFile(const std::string& path, DWORD timeoutMs) {
   const DWORD start = GetTickCount();

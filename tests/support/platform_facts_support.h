@@ -27,6 +27,14 @@ class FactsFile {
   std::string m_path;
 };
 
+// Sets Wine's Windows version for one program name (the real HKCU: the
+// program reads it at its start) and removes the setting afterwards.
+struct WineAppVersion {
+  WineAppVersion(const std::string& exeName, const char* version);
+  ~WineAppVersion();
+  std::string key;
+};
+
 // Waits until another process has created `path` (up to `timeoutMs`, so a
 // test that goes wrong ends). True when it exists.
 bool WaitForFile(const std::string& path, DWORD timeoutMs = 60000);

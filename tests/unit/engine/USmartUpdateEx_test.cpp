@@ -24,6 +24,7 @@ class TestEngine : public USmartUpdateEx {
   }
   void SetTempFolder(const std::string& folder) { m_strTempFolder = folder.c_str(); }
   bool StopRequested() const { return m_bRequestToStop.load(); }
+  void RequestStop() { m_bRequestToStop = true; }
 
  protected:
   std::int32_t RunObjectProc() override { return body ? body(*this) : 0; }
@@ -72,6 +73,13 @@ void RecordCompletion(std::int32_t result, const char* classId, std::uintptr_t v
   c->threadId = GetCurrentThreadId();
   ++c->calls;
   c->done.Set();
+}
+
+// Reports, then takes a while to return, as a caller's callback may: the
+// caller has seen the report before the worker could release its handle.
+void LingeringCallback(std::int32_t result, const char* classId, std::uintptr_t value) {
+  RecordCompletion(result, classId, value);
+  Sleep(30);
 }
 
 void ThrowingCallback(std::int32_t, const char*, std::uintptr_t value) {
@@ -127,22 +135,22 @@ TEST_F(EngineProtocol, SecondRequestWhileBusyIsRefusedAndAcceptedOnceIdle) {
     return 0;
   };
   Completion first, second;
-  ASSERT_EQ(engine.InstallControl("A", "a.cab", "", "", &RecordCompletion, Value(first)), 0);
+  ASSERT_EQ(engine.InstallControl("A", "a.cab", "", "", &LingeringCallback, Value(first)), 0);
   EXPECT_EQ(engine.InstallControl("B", "b.cab", "", "", &RecordCompletion, Value(second)), 32);
   EXPECT_TRUE(log.Contains("already running"));
   release.Set();
   ASSERT_TRUE(first.Wait());
   EXPECT_EQ(first.classId, "A");
-  // The worker releases its handle just after the callback: retry briefly.
-  int rc = 32;
-  for (int i = 0; i < 500 && rc == 32; ++i) {
-    rc = engine.InstallControl("B", "b.cab", "", "", &RecordCompletion, Value(second));
-    if (rc == 32) Sleep(10);
-  }
-  ASSERT_EQ(rc, 0);
+  // Accepted as soon as the callback ran, before the worker could end.
+  ASSERT_EQ(engine.InstallControl("B", "b.cab", "", "", &LingeringCallback, Value(second)), 0);
   ASSERT_TRUE(second.Wait());
   EXPECT_EQ(second.classId, "B");
   EXPECT_EQ(first.calls, 1);
+  for (int package = 0; package < 20; ++package) {
+    Completion next;
+    ASSERT_EQ(engine.InstallControl("C", "c.cab", "", "", &LingeringCallback, Value(next)), 0) << package;
+    ASSERT_TRUE(next.Wait());
+  }
   engine.Stop(TRUE);
 }
 
@@ -282,12 +290,17 @@ TEST_F(EngineProtocol, EveryRequestWritesItsAlwaysLineNamingTheComponent) {
   EXPECT_FALSE(log.Contains("Request to install control CLSID"));  // level 48 only
 }
 
-TEST_F(EngineProtocol, TheRequestBodyInstallsNothingAndFailsWith1603) {
-  USmartUpdateEx engine;
-  Completion c;
-  ASSERT_EQ(engine.InstallControl("{X}", "C:\\nothing.cab", "", "", &RecordCompletion, Value(c)), 0);
-  ASSERT_TRUE(c.Wait());
-  engine.Stop(TRUE);
-  EXPECT_EQ(c.result.load(), 1603);
-  EXPECT_TRUE(log.Contains("failed to install"));
+TEST_F(EngineProtocol, TheLocalInstallChecksItsPathAndTheStopBeforeTheInstaller) {
+  TestEngine engine;
+  // A three-letter path fails before the stop is looked at; the extension is
+  // compared without regard to case; the installer's failure is the result.
+  EXPECT_EQ(-1, engine.InstallControl("abc", 1));
+  EXPECT_EQ(-1, engine.InstallControl("C:\\pkg.txt", 2));
+  EXPECT_NE(0, engine.InstallControl("C:\\missing\\PKG.CAB", 1));
+  EXPECT_EQ(1u, log.Count("m_cKitLoader.Install() failed"));
+  engine.RequestStop();
+  EXPECT_EQ(-1, engine.InstallControl("abc", 1));
+  EXPECT_EQ(ERROR_CANCELLED, engine.InstallControl("C:\\pkg.cab", 1));
+  EXPECT_EQ(2u, log.Count("incorect file extension"));
+  EXPECT_EQ(5u, log.Count("USmartUpdateEx::InstallControl(), exit, FAILURE"));
 }
