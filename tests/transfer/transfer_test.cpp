@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "support/http_server.h"
 #include "support/registry_sandbox.h"
 #include "support/test_support.h"
+#include "support/window_driver.h"
 
 namespace {
 
@@ -34,16 +36,22 @@ class Engine : public USmartUpdateEx {
   explicit Engine(const char* session) { m_strText4 = session; }
   void SetReceiveTimeout(DWORD ms) { m_dwTransferReceiveTimeoutMs = ms; }
   std::string TempFolder() const { return m_strTempFolder.c_str(); }
-  // A request whose route is the download alone (decision 2: its result counts).
+  // The acquisition as a request runs it: the code of what it raised, or 0.
+  int Acquire(const std::string& codebase, std::string* path = nullptr) {
+    int result = 0;
+    GetCABInfo info;
+    return CatchAndLog(KL_CATCH_SITE("test", "test"), result, [&] {
+      UString file = DownloadPackage("", codebase.c_str(), &info);
+      if (path) *path = file.c_str();
+    });
+  }
   std::string m_strRequestCodebase;
 
  protected:
+  // A request whose route is the download alone (decision 2: its result counts).
   std::int32_t RunObjectProc() override {
     m_iDecision = 2;
-    int result = 0;
-    GetCABInfo info;
-    return CatchAndLog(KL_CATCH_SITE("test", "test"), result,
-                       [&] { DownloadPackage("", m_strRequestCodebase.c_str(), &info); });
+    return Acquire(m_strRequestCodebase);
   }
 };
 
@@ -53,9 +61,10 @@ struct Outcome {
   Progress progress;
 };
 
-// Runs DownloadPackage on a thread of its own while this thread's window
-// counts the progress messages, as the program's progress window would.
-Outcome Download(Engine& engine, const std::string& codebase) {
+// Runs the acquisition on a thread of its own while this thread's window
+// counts the progress messages, as the program's progress window would;
+// `poll` runs between the rounds of messages.
+Outcome Download(Engine& engine, const std::string& codebase, const std::function<void()>& poll = [] {}) {
   static const ATOM kClass = [] {
     WNDCLASSA wc{};
     wc.lpfnWndProc = CountProgress;
@@ -63,20 +72,16 @@ Outcome Download(Engine& engine, const std::string& codebase) {
     return RegisterClassA(&wc);
   }();
   Outcome out;
-  HWND window = CreateWindowA(MAKEINTATOM(kClass), "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  HWND window = CreateWindowA(MAKEINTATOM(kClass), "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
   SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&out.progress));
   engine.m_hWnd = window;
   std::atomic<bool> done{false};
   std::thread worker([&] {
-    int result = 0;
-    GetCABInfo info;
-    CatchAndLog(KL_CATCH_SITE("test", "test"), result,
-                [&] { out.path = engine.DownloadPackage("", codebase.c_str(), &info).c_str(); });
-    out.code = result;
+    out.code = engine.Acquire(codebase, &out.path);
     done = true;
   });
   MSG msg;
-  for (bool last = false; !last;) {
+  for (bool last = false; !last; poll()) {
     last = done;
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
@@ -253,6 +258,35 @@ TEST(Transfer, HttpsTrustedCaAndUntrustedCertificate) {
         true);
   Check({"untrusted", kittest::ServerUrl("https_untrusted", "/bytes/70000"), 1223, 0, false, "Invalid certificate"},
         temp, log, true);
+}
+
+// A visible dialog of this process (the library's certificate dialog).
+BOOL CALLBACK FindOwnDialog(HWND window, LPARAM found) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid != GetCurrentProcessId() || !IsWindowVisible(window) || !GetDlgItem(window, IDCANCEL)) return TRUE;
+  *reinterpret_cast<HWND*>(found) = window;
+  return FALSE;
+}
+
+TEST(Transfer, CertificateDialogAcceptedAndRefused) {
+  kittest::MemoryLog log;
+  TempRoot temp;
+  // Refused first: an accepted certificate is remembered for the server.
+  for (int button : {IDCANCEL, IDOK}) {
+    Engine engine("s");
+    int presses = 0;
+    Outcome out = Download(engine, kittest::ServerUrl("https_untrusted", "/bytes/5000"), [&] {
+      HWND dialog = nullptr;
+      EnumWindows(FindOwnDialog, reinterpret_cast<LPARAM>(&dialog));
+      if (dialog && presses++ == 0) kittest::PressButton(dialog, button);
+    });
+    SCOPED_TRACE(button);
+    EXPECT_LE(1, presses);
+    EXPECT_EQ(button == IDOK ? 0 : 1223, out.code);
+    // The owner heard of the dialog when it opened and when it closed.
+    EXPECT_EQ(2, out.progress.dialogs);
+  }
 }
 
 TEST(Transfer, ConnectionOnFilesAndResponses) {
