@@ -95,9 +95,9 @@ UString USmartUpdateEx::DownloadPackage(const char* packagePath, const char* cod
   CheckSource(info.url, text);
 
   UString tempBase;
-  const bool haveFolder =
-      !m_strTempFolder.empty() && (GetFileAttributesA(m_strTempFolder.c_str()) & FILE_ATTRIBUTE_DIRECTORY) &&
-      GetFileAttributesA(m_strTempFolder.c_str()) != INVALID_FILE_ATTRIBUTES;
+  const DWORD folderAttributes = m_strTempFolder.empty() ? INVALID_FILE_ATTRIBUTES
+                                                         : GetFileAttributesA(m_strTempFolder.c_str());
+  const bool haveFolder = folderAttributes != INVALID_FILE_ATTRIBUTES && (folderAttributes & FILE_ATTRIBUTE_DIRECTORY);
   if (!haveFolder) {
     tempBase = SGetTempPath();
     if (tempBase.empty())

@@ -211,11 +211,10 @@ TEST(Transfer, LocalPackagesAndBadSources) {
   EXPECT_EQ(1u, TempFoldersIn(temp.folder.path()).size());
 
   Engine fresh("s");
-  const std::pair<std::string, int> bad[] = {{source / "folder.cab", ERROR_DIRECTORY},
-                                             {source / "locked.cab", ERROR_SHARING_VIOLATION},
-                                             {source / "empty.cab", ERROR_INVALID_DATA},
-                                             {source / "missing.cab", ERROR_FILE_NOT_FOUND}};
-  for (const auto& [codebase, code] : bad) {
+  for (const auto& [codebase, code] : {std::pair<std::string, int>{source / "folder.cab", ERROR_DIRECTORY},
+                                       {source / "locked.cab", ERROR_SHARING_VIOLATION},
+                                       {source / "empty.cab", ERROR_INVALID_DATA},
+                                       {source / "missing.cab", ERROR_FILE_NOT_FOUND}}) {
     log.Clear();
     EXPECT_EQ(code, Download(fresh, codebase).code) << codebase;
     EXPECT_TRUE(log.Contains("Installation package")) << codebase;
@@ -300,11 +299,7 @@ TEST(Transfer, ConnectionOnFilesAndResponses) {
     EXPECT_EQ(4, local.Scheme());
     EXPECT_EQ(2500u, local.GetContentLength());
     char buffer[1000];
-    EXPECT_EQ(1000, local.Read(buffer, 1000));
-    EXPECT_EQ(1000, local.Read(buffer, 1000));
-    EXPECT_EQ(500, local.Read(buffer, 1000));
-    EXPECT_EQ(-1, local.Read(buffer, 1000));
-    EXPECT_EQ(-1, local.Read(buffer, 1000));
+    for (int expected : {1000, 1000, 500, -1, -1}) EXPECT_EQ(expected, local.Read(buffer, 1000));
   }
   URLConnectEx nothing;
   EXPECT_EQ(0, nothing.Connect("neither a URL nor a file"));
@@ -316,9 +311,6 @@ TEST(Transfer, ConnectionOnFilesAndResponses) {
   URLConnectEx empty;
   EXPECT_EQ(0, empty.DownloadFile(kittest::ServerUrl("http", "/bytes/0").c_str(), (folder / "empty").c_str()));
   EXPECT_EQ("", kittest::ReadTextFile(folder / "empty"));
-  URLConnectEx whole;
-  EXPECT_EQ(0, whole.DownloadFile(kittest::ServerUrl("http", "/nolength/5000").c_str(), (folder / "whole").c_str()));
-  EXPECT_TRUE(kittest::HoldsServerPattern(folder / "whole", 5000));
   URLConnectEx post;
   EXPECT_EQ(1, post.Post(kittest::ServerUrl("http", "/echo").c_str(), {'a', 'b'}));
   EXPECT_EQ(-1, post.Read());
