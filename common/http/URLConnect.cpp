@@ -135,20 +135,21 @@ void URLConnect::StopWorker(int mode) {
     m_hRoot.reset();
     m_hRequest.release();
     m_hConnection.release();
-  }
-  if (mode == TERMINATE_HARD_STOP) {
-    LogRecord(kLogTrace, "URLConnect::Terminate", UString("Performing thread hard stop"));
-    TerminateThread(m_hWorker.get(), ERROR_CANCELLED);
-    m_hWorker.reset();
-    LogRecord(kLogTrace, "URLConnect::Terminate", UString("Thread hard stop done"));
-    return;
+    if (mode == TERMINATE_HARD_STOP) {
+      // Under the lock, so the worker is not ended while it holds it.
+      LogRecord(kLogTrace, "URLConnect::Terminate", UString("Performing thread hard stop"));
+      TerminateThread(m_hWorker.get(), ERROR_CANCELLED);
+      m_hWorker.reset();
+      LogRecord(kLogTrace, "URLConnect::Terminate", UString("Thread hard stop done"));
+      return;
+    }
   }
   SetEvent(m_hCommandEvent.get());
+  HANDLE worker = m_hWorker.get();
   if (mode == TERMINATE_STOP_AND_WAIT) {
-    WaitForSingleObject(m_hWorker.get(), INFINITE);
+    WaitForSingleObject(worker, INFINITE);
   } else {
-    HANDLE worker = m_hWorker.get();
-    while (MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0)
+    while (MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1)
       DispatchPendingMessages();
   }
   m_hWorker.reset();
