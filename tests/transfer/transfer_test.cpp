@@ -17,13 +17,16 @@
 
 namespace {
 
-struct Progress {
+// What an acquisition ended with and what its window was told.
+struct Outcome {
+  int code = -100;
+  std::string path;
   int starts = 0, pieces = 0, ends = 0, dialogs = 0;
   long long total = 0, sum = 0;
 };
 
 LRESULT CALLBACK CountProgress(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* p = reinterpret_cast<Progress*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  auto* p = reinterpret_cast<Outcome*>(GetWindowLongPtrA(window, GWLP_USERDATA));
   if (p && message == kProgressStartMessage) ++p->starts, p->total = lParam;
   if (p && message == kProgressPieceMessage) ++p->pieces, p->sum += lParam;
   if (p && message == kProgressEndMessage) ++p->ends;
@@ -55,12 +58,6 @@ class Engine : public USmartUpdateEx {
   }
 };
 
-struct Outcome {
-  int code = -100;
-  std::string path;
-  Progress progress;
-};
-
 // Runs the acquisition on a thread of its own while this thread's window
 // counts the progress messages, as the program's progress window would;
 // `poll` runs between the rounds of messages.
@@ -73,7 +70,7 @@ Outcome Download(Engine& engine, const std::string& codebase, const std::functio
   }();
   Outcome out;
   HWND window = CreateWindowA(MAKEINTATOM(kClass), "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-  SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&out.progress));
+  SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&out));
   engine.m_hWnd = window;
   std::atomic<bool> done{false};
   std::thread worker([&] {
@@ -109,13 +106,15 @@ struct TempRoot {
   ~TempRoot() { SetEnvironmentVariableA("TMP", nullptr); }
 };
 
+// code 0: `size` bytes of the server's pattern arrive; progress: 1039..1041
+// expected; logLine: a fragment the log must hold.
 struct Scenario {
   const char* name;
   std::string codebase;
-  int code;               // 0: downloaded
-  std::uint64_t size;     // pattern bytes expected on disk
-  bool progress;          // 1039..1041 expected
-  const char* logLine;    // a fragment the log must hold
+  int code;
+  std::uint64_t size;
+  bool progress;
+  const char* logLine;
 };
 
 // Each scenario is the first download of a fresh engine.
@@ -131,15 +130,15 @@ void Check(const Scenario& s, const TempRoot& temp, kittest::MemoryLog& log, boo
   std::string lines;
   for (const std::string& line : log.Lines()) lines += line;
   EXPECT_TRUE(log.Contains(s.logLine)) << s.logLine << " not in:\n" << lines;
-  EXPECT_EQ(s.progress ? 1 : 0, out.progress.starts);
-  EXPECT_EQ(s.progress ? 1 : 0, out.progress.ends);
-  EXPECT_EQ(0, out.progress.dialogs);
+  EXPECT_EQ(s.progress ? 1 : 0, out.starts);
+  EXPECT_EQ(s.progress ? 1 : 0, out.ends);
+  EXPECT_EQ(0, out.dialogs);
   if (s.code == 0) {
     EXPECT_TRUE(kittest::HoldsServerPattern(out.path, s.size)) << out.path;
     EXPECT_EQ(temp.folder.path() + "\\", out.path.substr(0, temp.folder.path().size() + 1));
     if (s.progress) {
-      EXPECT_EQ(static_cast<long long>(s.size / 100), out.progress.total);
-      EXPECT_NEAR(out.progress.total, out.progress.sum, out.progress.pieces);
+      EXPECT_EQ(static_cast<long long>(s.size / 100), out.total);
+      EXPECT_NEAR(out.total, out.sum, out.pieces);
     }
   } else {
     // The first download failed: neither the file nor the folder stays.
@@ -203,9 +202,9 @@ TEST(Transfer, LocalPackagesAndBadSources) {
     Outcome out = Download(engine, codebase);
     ASSERT_EQ(0, out.code) << codebase;
     EXPECT_EQ(std::string(25000, 'k'), kittest::ReadTextFile(out.path));
-    EXPECT_EQ(1, out.progress.starts);
-    EXPECT_EQ(250, out.progress.total);
-    EXPECT_EQ(3, out.progress.pieces);
+    EXPECT_EQ(1, out.starts);
+    EXPECT_EQ(250, out.total);
+    EXPECT_EQ(3, out.pieces);
   }
   // The temporary folder is made once and kept for the request's packages.
   EXPECT_EQ(1u, TempFoldersIn(temp.folder.path()).size());
@@ -284,7 +283,7 @@ TEST(Transfer, CertificateDialogAcceptedAndRefused) {
     EXPECT_LE(1, presses);
     EXPECT_EQ(button == IDOK ? 0 : 1223, out.code);
     // The owner heard of the dialog when it opened and when it closed.
-    EXPECT_EQ(2, out.progress.dialogs);
+    EXPECT_EQ(2, out.dialogs);
   }
 }
 
