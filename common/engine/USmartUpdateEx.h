@@ -15,6 +15,10 @@
 #include "foundation/UClasses.h"
 #include "foundation/handles.h"
 
+// The descriptor text turned into security attributes; the descriptor is
+// freed by the caller with LocalFree. 0, or the error as an HRESULT.
+HRESULT GetSecurityAttributes(const char* sddl, SECURITY_ATTRIBUTES* attributes, PSECURITY_DESCRIPTOR* descriptor);
+
 typedef void (*InstallCallback)(std::int32_t result, const char* classId, std::uintptr_t callerValue);
 
 class USmartUpdateEx : public UObject {
@@ -105,6 +109,16 @@ class USmartUpdateEx : public UObject {
   // temporary folder, fills the package record and returns the file's full
   // path; raises on failure.
   UString DownloadPackage(const char* packagePath, const char* codebase, GetCABInfo* request);
+  // Streams the request's url into its file path: 0, or the code of what
+  // failed (the thread's last error holds the last system error).
+  int LoadCAB(GetCABInfo* request);
+
+  // ---- Unique temporary folders (engine/unique_temp_folder.cpp) ----
+  // Makes "<base>\Norvane_TMP_<8 random numbers><suffix>", with a restrictive
+  // descriptor when this process runs at high or system integrity. 0 (result
+  // holds the folder), or a negative status when no random number or no
+  // descriptor could be had; raises when the folder cannot be created.
+  static int CreateUniqueTempFolder(const char* base, UString* result, const char* suffix);
 
   // ---- The local install call (engine/local_install.cpp) ----
   // Installs a verified local cabinet through m_cKitLoader on the calling
@@ -147,6 +161,8 @@ class USmartUpdateEx : public UObject {
   // How long Stop(TRUE) and the destructor wait before terminating a worker.
   DWORD m_dwStopWaitMs = 120000;
   DWORD m_dwDestroyWaitMs = 5000;
+  // How long a package transfer waits for the next piece of data.
+  DWORD m_dwTransferReceiveTimeoutMs = 300000;
 
   std::atomic<bool> m_bRebootRequired{false};
   std::atomic<std::int32_t> m_iRecordedResult{0};
