@@ -1,30 +1,57 @@
 # Cabinet packages built from a folder of files with gcab (MSZIP), the files
 # stored under their paths relative to the folder (sub-folders kept, written
-# with backslashes inside the cabinet).
+# with backslashes inside the cabinet), then signed with osslsigncode and
+# timestamped by the development time-stamping authority.
 #
-#   kit_cab_package(<name> DIR <folder> FILES <relative path>... [OUTPUT_DIR <dir>] [DEPENDS <target>...])
+#   kit_cab_package(<name> DIR <folder> FILES <relative path>... [OUTPUT_DIR <dir>]
+#                   [SIGNER <pki certificate> | UNSIGNED] [DEPENDS <target>...])
 #
 # writes <OUTPUT_DIR, default ${CMAKE_BINARY_DIR}/packages>/<name>.cab and
-# makes the target package_<name>, part of the target `packages`.
+# makes the target package_<name>, part of the target `packages`. SIGNER names
+# a certificate under pki/ without extension ("signers/signer03",
+# "others/thirdparty"): its .key and .chain.pem sign the package. Without
+# SIGNER the package is signed with KITLOADER_PACKAGE_SIGNER (by default the
+# first pinned signer); UNSIGNED leaves it unsigned.
 find_program(KITLOADER_GCAB gcab REQUIRED)
+find_program(KITLOADER_OSSLSIGNCODE osslsigncode REQUIRED)
+set(KITLOADER_PACKAGE_SIGNER "signers/signer01" CACHE STRING
+    "The pki/ certificate that signs the packages the build makes")
 if(NOT TARGET packages)
   add_custom_target(packages ALL)
 endif()
 
 function(kit_cab_package name)
-  cmake_parse_arguments(P "" "DIR;OUTPUT_DIR" "FILES;DEPENDS" ${ARGN})
+  cmake_parse_arguments(P "UNSIGNED" "DIR;OUTPUT_DIR;SIGNER" "FILES;DEPENDS" ${ARGN})
   if(NOT P_OUTPUT_DIR)
     set(P_OUTPUT_DIR "${CMAKE_BINARY_DIR}/packages")
+  endif()
+  if(NOT P_SIGNER)
+    set(P_SIGNER "${KITLOADER_PACKAGE_SIGNER}")
   endif()
   set(out "${P_OUTPUT_DIR}/${name}.cab")
   set(inputs)
   foreach(f IN LISTS P_FILES)
     list(APPEND inputs "${P_DIR}/${f}")
   endforeach()
+  if(P_UNSIGNED)
+    set(sign_commands)
+    set(packed "${out}")
+  else()
+    set(pki "${PROJECT_SOURCE_DIR}/pki")
+    set(packed "${out}.unsigned")
+    set(sign_commands
+      COMMAND "${KITLOADER_OSSLSIGNCODE}" sign -certs "${pki}/${P_SIGNER}.chain.pem" -key "${pki}/${P_SIGNER}.key"
+              -n "${name}" -i "https://kitloader.invalid/packages/${name}.cab" -h sha256
+              -TSA-certs "${pki}/tsa/tsa.chain.pem" -TSA-key "${pki}/tsa/tsa.key"
+              -in "${packed}" -out "${out}"
+      COMMAND "${CMAKE_COMMAND}" -E rm -f "${packed}")
+    list(APPEND inputs "${pki}/${P_SIGNER}.chain.pem" "${pki}/${P_SIGNER}.key")
+  endif()
   add_custom_command(OUTPUT "${out}"
     COMMAND "${CMAKE_COMMAND}" -E make_directory "${P_OUTPUT_DIR}"
-    COMMAND "${CMAKE_COMMAND}" -E rm -f "${out}"
-    COMMAND "${KITLOADER_GCAB}" -c -z "${out}" ${P_FILES}
+    COMMAND "${CMAKE_COMMAND}" -E rm -f "${out}" "${packed}"
+    COMMAND "${KITLOADER_GCAB}" -c -z "${packed}" ${P_FILES}
+    ${sign_commands}
     WORKING_DIRECTORY "${P_DIR}"
     DEPENDS ${inputs} ${P_DEPENDS}
     COMMENT "Packing ${name}.cab"

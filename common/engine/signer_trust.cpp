@@ -1,12 +1,10 @@
-// Stand-in until the signature and signer checks exist: no file can be
-// proven to carry a trusted signature, so every file that must carry one
-// counts as failing and its component is installed again.
+// An installed file is acceptable when its embedded signature is valid and
+// its signer trusted.
 #include "engine/signer_trust.h"
 
-#include "foundation/errorlog.h"
+#include "trust/certinfo.h"
 
 bool IsFileSignedByTrustedSigner(const char* path) {
-  LogRecord(kLogWarnings, "IsFileSignedByTrustedSigner()",
-            UMessage::Format("%1, %2", "signature checking is not available", path));
-  return false;
+  CCertInfo certificate;
+  return certificate.ProcessFile(path) && certificate.IsSignatureValid() && certificate.IsSignerTrusted(0);
 }

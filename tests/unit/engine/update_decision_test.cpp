@@ -107,7 +107,7 @@ TEST_F(UpdateDecision, ScopeMaskAndRegistrationChecks) {
     EXPECT_EQ(USmartUpdateEx::CheckCodeStoreDatabase(HKEY_CURRENT_USER, id), state) << id;
   EXPECT_TRUE(log.Contains("registry scope, HKEY_CURRENT_USER"));
   EXPECT_TRUE(log.Contains("required component is missing (clsid, dep_file), {C}, " + (dir / "gone.dll")));
-  EXPECT_TRUE(log.Contains("signature checking is not available, " + (dir / "ombrixctl.dll")));
+  EXPECT_TRUE(log.Contains("Failed to get signature of \"" + (dir / "ombrixctl.dll") + "\", error 0x80092009"));
 }
 
 TEST_F(UpdateDecision, ComponentDecisionsSwitchAndCodebaseCheck) {
