@@ -13,6 +13,7 @@
 #include "foundation/m_textconv.h"
 #include "trust/certinfo.h"
 #include "trust/embedded_digest.h"
+#include "trust/signer_chain.h"
 
 namespace {
 
@@ -190,9 +191,12 @@ DWORD USmartUpdateEx::VerifyCABEx(const GetCABInfo* cab, const VerifyCABInfo* ve
       }
     }
   }
-  // WinVerifyTrust may accept a cabinet changed after signing: an accepted
-  // package must also match the digest its signature signs.
+  // WinVerifyTrust may accept a cabinet changed after signing, and a signer
+  // outside the trusted set whose chain it never checked: an accepted
+  // package must also match the digest its signature signs, and such a
+  // signer's chain must satisfy the Authenticode policy.
   if (!refused && result == 0) result = VerifyEmbeddedDigest(cab->filePath.c_str());
+  if (!refused && result == 0 && !trusted) result = VerifySignerChain(cab->filePath.c_str());
 
   LogRecord(kLogTrace, kVerifyFunction, UMessage::Format("%1, %2", "exit", result));
   return result;
