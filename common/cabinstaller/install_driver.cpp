@@ -91,8 +91,8 @@ void UKitLoader::ProcessCodeList(UStringPairList& addCode, const char* infPath, 
 
 void UKitLoader::SwitchToConflictFolder(int scope) {
   LogRecord(kLogTrace, kInstall, UString("some files are locked, let's find a new default target for installation"));
-  const UString base =
-      SAddTrailingBackslash(scope == 2 ? SGetUserDownloadedProgramFilesFolder(true) : SGetDownloadedProgramFilesFolder());
+  const UString base = SAddTrailingBackslash(scope == 2 ? SGetUserDownloadedProgramFilesFolder(true)
+                                                       : SGetDownloadedProgramFilesFolder());
   UString name;
   for (int i = 0;; ++i) {
     if (i > kMaxConflictFolder) KL_THROW(-1, kInstall, "EXCEPTION - %s", "too many conflict folders");

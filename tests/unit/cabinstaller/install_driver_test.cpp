@@ -20,46 +20,36 @@ constexpr char kInternetSettings[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersi
 constexpr char kShellFolders[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 constexpr char kUserDpf[] = "appdata\\Microsoft\\Internet Explorer\\Downloaded Program Files";
 
-// Every file below base\relative, relative to base, leaving out the
-// extraction folders (pkg<n>) directly under base.
+// Every file below base\relative, but for the extraction folders base\pkg<n>.
 void ListFiles(const std::string& base, const std::string& relative, std::set<std::string>& out) {
   WIN32_FIND_DATAA data;
-  const std::string folder = relative.empty() ? base : base + "\\" + relative;
-  kit::UniqueFind find(FindFirstFileA((folder + "\\*").c_str(), &data));
-  if (!find) return;
-  do {
-    const std::string name = data.cFileName;
-    if (name == "." || name == "..") continue;
-    const std::string path = relative.empty() ? name : relative + "\\" + name;
-    if (relative.empty() && name.rfind("pkg", 0) == 0) continue;  // the extraction folders
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-      ListFiles(base, path, out);
-    else
-      out.insert(path);
-  } while (FindNextFileA(find.get(), &data));
+  kit::UniqueFind find(FindFirstFileA((base + relative + "\\*").c_str(), &data));
+  for (bool more = static_cast<bool>(find); more; more = FindNextFileA(find.get(), &data)) {
+    const std::string name = data.cFileName, path = relative + "\\" + name;
+    if (name == "." || name == ".." || (relative.empty() && name.rfind("pkg", 0) == 0)) continue;
+    (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? ListFiles(base, path, out) : void(out.insert(path.substr(1)));
+  }
 }
 
 DWORD VersionHigh(const std::string& path) {
   DWORD high = 0, low = 0;
-  EXPECT_EQ(USmartUpdateEx::getVersion(path.c_str(), &high, &low), 0u) << path;
-  return high;
+  return USmartUpdateEx::getVersion(path.c_str(), &high, &low) == 0 ? high : 0;
 }
 
 class InstallTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* folder : {"dpf", "appdata", "tmp"}) ASSERT_TRUE(CreateDirectoryA((root / folder).c_str(), nullptr));
+    for (const char* name : {"dpf", "appdata", "tmp"}) ASSERT_TRUE(CreateDirectoryA((root / name).c_str(), nullptr));
     kittest::SetRegString(HKEY_LOCAL_MACHINE, kInternetSettings, "ActiveXCache", root / "dpf");
     kittest::SetRegString(HKEY_LOCAL_MACHINE, std::string(kInternetSettings) + "\\ActiveX Cache", "0", root / "dpf");
     kittest::SetRegString(HKEY_CURRENT_USER, kShellFolders, "Local AppData", root / "appdata");
-    GetEnvironmentVariableA("TMP", savedTmp, sizeof savedTmp);
-    GetEnvironmentVariableA("TEMP", savedTemp, sizeof savedTemp);
-    SetEnvironmentVariableA("TMP", (root / "tmp").c_str());
-    SetEnvironmentVariableA("TEMP", (root / "tmp").c_str());
+    for (int i = 0; i < 2; ++i) {
+      GetEnvironmentVariableA(kTempVariables[i], saved[i], MAX_PATH);
+      SetEnvironmentVariableA(kTempVariables[i], (root / "tmp").c_str());
+    }
   }
   void TearDown() override {
-    SetEnvironmentVariableA("TMP", savedTmp);
-    SetEnvironmentVariableA("TEMP", savedTemp);
+    for (int i = 0; i < 2; ++i) SetEnvironmentVariableA(kTempVariables[i], saved[i]);
   }
 
   // Copies a built package as <name> into a fresh extraction folder and
@@ -67,8 +57,9 @@ class InstallTest : public ::testing::Test {
   int Install(const char* package, const std::string& name, int flags = 1) {
     const std::string folder = root / ("pkg" + std::to_string(++packages));
     EXPECT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
-    kittest::CopyFileOrFail(kittest::WindowsPathOf(std::string(KITLOADER_PACKAGE_DIR "/") + package), folder + "\\" + name);
-    return loader.Install((folder + "\\" + name).c_str(), flags, nullptr);
+    const std::string path = folder + "\\" + name;
+    kittest::CopyFileOrFail(kittest::WindowsPathOf(std::string(KITLOADER_PACKAGE_DIR "/") + package), path);
+    return loader.Install(path.c_str(), flags, nullptr);
   }
   std::set<std::string> Placed() {
     std::set<std::string> files;
@@ -81,8 +72,8 @@ class InstallTest : public ::testing::Test {
   kittest::MemoryLog log;
   UKitLoader loader;
   int packages = 0;
-  char savedTmp[MAX_PATH + 1] = {};
-  char savedTemp[MAX_PATH + 1] = {};
+  const char* const kTempVariables[2] = {"TMP", "TEMP"};
+  char saved[2][MAX_PATH + 1] = {};
 };
 
 // Each package ends with its code and its log line, places exactly the files
@@ -92,52 +83,49 @@ TEST_F(InstallTest, EachPackageEndsWithItsCodeAndPlacesOnlyItsFiles) {
   const std::string userDpf = kUserDpf;
   const struct Case {
     const char* package;
-    const char* name;  // the name the package is installed under
+    const char* name;  // installed under this name; null: its own
     bool perUserAllowed;
-    int flags;
-    int code;
+    int flags, code;
     const char* logText;
     std::set<std::string> placed;
   } cases[] = {
-      {"ombrix_suite.cab", "ombrix_suite.cab", false, 1, 0, "ombrixopt.dat", {"dpf\\ombrixres.dat"}},
-      {"ombrix_user.cab", "ombrix_user.cab", true, 3, 0, "installation scope, USER", {userDpf + "\\ombrixusr.dat"}},
-      {"ombrix_user.cab", "ombrix_user.cab", false, 3, 0, "installation scope, MACHINE", {"dpf\\ombrixusr.dat"}},
-      {"ombrix_user.cab", "ombrix_user.cab", false, 2, -1, "INSTALL_SCOPE_INVALID", {}},
-      {"bad_noinf.cab", "bad_noinf.cab", false, 1, -1, ".inf file not found", {}},
-      {"ombrix_default.cab", "ombrix_default.cab", false, 1, ERROR_NOT_SUPPORTED, "PerformAction() failed", {}},
+      {"ombrix_suite.cab", nullptr, false, 1, 0, "ombrixopt.dat", {"dpf\\ombrixres.dat"}},
+      {"ombrix_user.cab", nullptr, true, 3, 0, "installation scope, USER", {userDpf + "\\ombrixusr.dat"}},
+      {"ombrix_user.cab", nullptr, false, 3, 0, "installation scope, MACHINE", {"dpf\\ombrixusr.dat"}},
+      {"ombrix_user.cab", nullptr, false, 2, -1, "INSTALL_SCOPE_INVALID", {}},
+      {"bad_noinf.cab", nullptr, false, 1, -1, ".inf file not found", {}},
+      {"ombrix_default.cab", nullptr, false, 1, ERROR_NOT_SUPPORTED, "PerformAction() failed", {}},
       // Without an INF, the action an earlier package recorded runs again.
-      {"bad_noinf.cab", "bad_noinf.cab", false, 1, ERROR_NOT_SUPPORTED, "perform action, InfSection=DefaultInstall", {}},
-      {"bad_empty.cab", "bad_empty.cab", false, 1, ERROR_NOT_SUPPORTED, "PerformAction() failed", {}},
-      {"bad_binary.cab", "bad_binary.cab", false, 1, ERROR_NOT_SUPPORTED, "PerformAction() failed", {}},
+      {"bad_noinf.cab", nullptr, false, 1, ERROR_NOT_SUPPORTED, "perform action, InfSection=DefaultInstall", {}},
+      {"bad_empty.cab", nullptr, false, 1, ERROR_NOT_SUPPORTED, "PerformAction() failed", {}},
+      {"bad_binary.cab", nullptr, false, 1, ERROR_NOT_SUPPORTED, "PerformAction() failed", {}},
       // The profile functions read a UTF-16 INF that starts with its byte-order mark.
-      {"bad_utf16.cab", "bad_utf16.cab", false, 1, 0, "CopyFile succeed", {"dpf\\ombrixw.dat"}},
+      {"bad_utf16.cab", nullptr, false, 1, 0, "CopyFile succeed", {"dpf\\ombrixw.dat"}},
       // A section the INF does not have is an optional file.
-      {"bad_nosection.cab", "bad_nosection.cab", false, 1, 0, "section is empty, ombrixmissing", {}},
-      {"bad_nofile.cab", "bad_nofile.cab", false, 1, ERROR_FILE_NOT_FOUND, "CopyFile() failed", {}},
-      {"bad_remote.cab", "bad_remote.cab", false, 1, UKitLoader::kSourceOutsidePackage,
+      {"bad_nosection.cab", nullptr, false, 1, 0, "section is empty, ombrixmissing", {}},
+      {"bad_nofile.cab", nullptr, false, 1, ERROR_FILE_NOT_FOUND, "CopyFile() failed", {}},
+      {"bad_remote.cab", nullptr, false, 1, UKitLoader::kSourceOutsidePackage,
        "installation limited to the current package only", {}},
       // Silent: a failed copy fails the package instead of going on without the file.
-      {"bad_copy.cab", "bad_copy.cab", false, 1, ERROR_PATH_NOT_FOUND, "CopyFile() failed", {}},
+      {"bad_copy.cab", nullptr, false, 1, ERROR_PATH_NOT_FOUND, "CopyFile() failed", {}},
       {"extract_sample.cab", "ombrix_noext", false, 1, ERROR_INVALID_PARAMETER, "invalid inf path", {}},
-      {"../package-src/bad_binary/ombrixbin.dat", "notacab.cab", false, 1, ERROR_INVALID_PARAMETER, "ExtractCAB() failed", {}},
+      {"../package-src/bad_binary/ombrixbin.dat", "notacab.cab", false, 1, ERROR_INVALID_PARAMETER,
+       "ExtractCAB() failed", {}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.package) + " as " + c.name);
+    SCOPED_TRACE(c.package);
     log.Clear();
     loader.m_bPerUserAllowed = c.perUserAllowed;
     loader.m_bUIAllowed = false;
-    EXPECT_EQ(Install(c.package, c.name, c.flags), c.code);
+    EXPECT_EQ(Install(c.package, c.name ? c.name : c.package, c.flags), c.code);
     EXPECT_TRUE(log.Contains(c.logText));
     EXPECT_EQ(Placed(), c.placed);
     // The temporary folder held nothing else: it can be removed.
     EXPECT_TRUE(RemoveDirectoryA((root / "tmp").c_str()) && CreateDirectoryA((root / "tmp").c_str(), nullptr));
     for (const std::string& file : c.placed) DeleteFileA((root / file).c_str());
   }
-  // A file for the system folder goes there; one for the temporary folder
-  // goes with it.
-  const std::string system = SGetSystemDirectory().str() + "\\ombrixsys.dat";
-  EXPECT_TRUE(kittest::FileExists(system));
-  DeleteFileA(system.c_str());
+  // "DestDir" 11: the system folder.
+  EXPECT_TRUE(DeleteFileA((SGetSystemDirectory().str() + "\\ombrixsys.dat").c_str()));
   EXPECT_EQ(loader.Install("ombrix_suite.cab", 1, nullptr), ERROR_INVALID_PARAMETER);
   EXPECT_TRUE(log.Contains("invalid path"));
 }
@@ -158,8 +146,9 @@ TEST_F(InstallTest, UpdatesReplaceOlderFilesAndLockedFilesGoToConflictFolders) {
   ASSERT_EQ(Install("ombrix_user.cab", "ombrix_user.cab"), 0);
   EXPECT_TRUE(log.Contains("No need to update, " + root / "dpf\\ombrixusr.dat"));
   EXPECT_FALSE(log.Contains("CopyFile succeed"));
-  {
-    kit::UniqueFile held(CreateFileA(installed.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  {  // held open without delete sharing, as a running program holds its DLL
+    kit::UniqueFile held(
+        CreateFileA(installed.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(held);
     for (const char* conflict : {"Conflict.0", "Conflict.1"}) {
       SCOPED_TRACE(conflict);
@@ -173,8 +162,8 @@ TEST_F(InstallTest, UpdatesReplaceOlderFilesAndLockedFilesGoToConflictFolders) {
   EXPECT_EQ(VersionHigh(installed), 0x00010000u);
   ASSERT_EQ(Install("ombrixctl-2.0.0.1.cab", "ombrixctl.cab"), 0);
   EXPECT_EQ(VersionHigh(installed), 0x00020000u);
-  EXPECT_EQ(Placed(), (std::set<std::string>{"dpf\\ombrixusr.dat", "dpf\\ombrixctl.dll", "dpf\\Conflict.0\\ombrixctl.dll",
-                                             "dpf\\Conflict.1\\ombrixctl.dll"}));
+  EXPECT_EQ(Placed(), (std::set<std::string>{"dpf\\ombrixusr.dat", "dpf\\ombrixctl.dll",
+                                             "dpf\\Conflict.0\\ombrixctl.dll", "dpf\\Conflict.1\\ombrixctl.dll"}));
 }
 
 // A stop that lands while the large file is being unpacked (the INF comes
@@ -187,7 +176,6 @@ TEST_F(InstallTest, AStopDuringExtractionEndsWithCancelled) {
     while (!done && GetFileAttributesA(bulk.c_str()) == INVALID_FILE_ATTRIBUTES) Sleep(0);
     loader.m_bRequestToStop = true;
   });
-
   const int result = Install("ombrix_bulk.cab", "ombrix_bulk.cab");
   done = true;
   stopper.join();
