@@ -7,12 +7,14 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "cabinstaller/UKitLoader.h"
 #include "engine/USmartUpdateEx.h"
 #include "foundation/m_folders.h"
 #include "support/registry_sandbox.h"
 #include "support/test_support.h"
+#include "support/window_driver.h"
 
 namespace {
 
@@ -185,3 +187,26 @@ TEST_F(InstallTest, AStopDuringExtractionEndsWithCancelled) {
 }
 
 }  // namespace
+
+// With a user interface a failed copy asks: Retry copies again, Ignore goes
+// on without the file, Abort fails the package with the copy's error.
+TEST_F(InstallTest, AFailedCopyAsksAbortRetryOrIgnore) {
+  loader.m_bUIAllowed = true;
+  for (const auto& answers : {std::vector<int>{IDRETRY, IDIGNORE}, std::vector<int>{IDABORT}}) {
+    log.Clear();
+    int result = -2;
+    std::thread installer([&] { result = Install("bad_copy.cab", "bad_copy.cab"); });
+    for (int answer : answers) {
+      HWND box = kittest::WaitForWindow(GetCurrentProcess(), GetCurrentProcessId(),
+                                        [](HWND w) { return kittest::WindowText(w) == L"Setup"; });
+      ASSERT_TRUE(box);
+      EXPECT_EQ(kittest::StaticText(box), L"Cannot copy file (ombrixcopy.dat)");
+      kittest::PressButton(box, answer);
+      while (IsWindow(box)) Sleep(10);
+    }
+    installer.join();
+    EXPECT_EQ(result, answers.back() == IDIGNORE ? 0 : ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(log.Count("CopyFile() failed"), answers.size());
+    EXPECT_EQ(Placed(), std::set<std::string>{});
+  }
+}
