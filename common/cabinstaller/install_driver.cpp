@@ -147,8 +147,9 @@ int UKitLoader::InstallPackage(const UString& cabPath, int flags) {
     // No INF in this package: the action recorded by an earlier package's
     // hook runs again, rooted in this package's folder.
     LogRecord(kLogTrace, kInstall, UMessage::Format("%1, %2, %3", "perform action", m_strAction, m_strActionInfFile));
-    if (!m_strActionInfFile.empty()) m_strActionInfFile = cabFolder + "\\" + m_strActionInfFile;
-    return PerformAction(cabFolder.c_str(), m_strTargetFolder.c_str(), m_strActionInfFile.c_str());
+    // The recorded name stays as it was, so a later replay roots it afresh.
+    const UString actionInf = m_strActionInfFile.empty() ? UString() : cabFolder + "\\" + m_strActionInfFile;
+    return PerformAction(cabFolder.c_str(), m_strTargetFolder.c_str(), actionInf.c_str());
   }
   const bool hadCode = !addCode.empty();
 
