@@ -2,7 +2,8 @@
 // srvInstallControl to the suite's pipe server that only counts the bytes
 // (ombrixappinst.exe /discard), against the same file copied through a raw
 // pipe in this process (16 KiB and 64 KiB writes, a reader thread that counts),
-// in the same run; with the memory the client took.
+// in the same run (best of three rounds each); with the memory the client
+// took over all rounds.
 //
 //   build/wine-run build/bench/pipe_bench.exe
 //
@@ -11,6 +12,7 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -91,14 +93,20 @@ int main() {
   process.Adopt(pi);
   while (!WaitNamedPipeA(pipeproto::PipeName(1), 100)) Sleep(50);
 
+  // Three rounds of the three copies, interleaved; each copy's best round
+  // counts (the machine's other load only ever slows a round down).
   RawPipeCopy(package, 65536);  // warms the file cache for every run
-  const double raw = RawPipeCopy(package, pipeproto::kStreamBlock);
-  const double raw64 = RawPipeCopy(package, 65536);
+  double raw = 1e9, raw64 = 1e9, client = 1e9;
+  int result = 0;
   const Memory before = ReadMemory();
-  LARGE_INTEGER start;
-  QueryPerformanceCounter(&start);
-  const int result = srvInstallControl(package.c_str(), 0, 1);
-  const double client = Seconds(start);
+  for (int round = 0; round < 3; ++round) {
+    raw = std::min(raw, RawPipeCopy(package, pipeproto::kStreamBlock));
+    raw64 = std::min(raw64, RawPipeCopy(package, 65536));
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
+    result |= srvInstallControl(package.c_str(), 0, 1);
+    client = std::min(client, Seconds(start));
+  }
   Report("srvInstallControl", client, before, ReadMemory());
   Report("raw pipe, 16 KiB", raw, before, before);
   Report("raw pipe, 64 KiB", raw64, before, before);
