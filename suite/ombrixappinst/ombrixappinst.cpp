@@ -2,7 +2,7 @@
 //
 //   ombrixappinst.exe /pipe <index> [/version <a.b.c.d>] [/result <code>]
 //                     [/answersize <bytes>] [/hold <ms>] [/keep] [/discard]
-//                     [/stop <event name>] [/idle <ms>]
+//                     [/stop <event name>] [/idle <ms>] [/iotimeout <ms>]
 //
 // It serves pipe <index> (0 the Installer Service's, 1 and 2 the user-mode
 // installers'), one client at a time: the version request is answered with
@@ -12,6 +12,7 @@
 // itself is not part of this program yet). /keep leaves the received package
 // there, /discard only counts its bytes, /hold delays each install answer,
 // /answersize puts another size into every response's size field.
+// /iotimeout is how long a connected client may stay silent (default 10000).
 //
 // A client that sends garbage, lies about a size, sends a name without its
 // terminating zero, stalls or disconnects mid-stream gets a failure answer or
@@ -45,6 +46,7 @@ struct Options {
   bool discard = false;
   std::string stopEvent;
   DWORD idleMs = 120000;
+  DWORD ioTimeoutMs = 10000;
 };
 
 // "a.b.c.d" as the four 16-bit parts of a 64-bit version.
@@ -86,6 +88,7 @@ bool ParseOptions(int argc, char** argv, Options* o) {
     else if (a == "/answersize") ok = number(&o->answerSize);
     else if (a == "/hold") ok = number(&o->holdMs);
     else if (a == "/idle") ok = number(&o->idleMs);
+    else if (a == "/iotimeout") ok = number(&o->ioTimeoutMs);
     else if (a == "/version") ok = value && ParseVersion(argv[++i], &o->version);
     else if (a == "/stop") ok = value && (o->stopEvent = argv[++i], true);
     else ok = false;
@@ -99,7 +102,8 @@ bool ParseOptions(int argc, char** argv, Options* o) {
 // client is silent for the I/O time limit.
 class Connection {
  public:
-  Connection(HANDLE pipe, HANDLE ioEvent, HANDLE stop) : m_pipe(pipe), m_ioEvent(ioEvent), m_stop(stop) {}
+  Connection(HANDLE pipe, HANDLE ioEvent, HANDLE stop, DWORD timeoutMs)
+      : m_pipe(pipe), m_ioEvent(ioEvent), m_stop(stop), m_timeoutMs(timeoutMs) {}
 
   // Exactly `size` bytes, across message boundaries.
   bool Read(void* data, DWORD size) {
@@ -123,8 +127,6 @@ class Connection {
   }
 
  private:
-  static constexpr DWORD kIoTimeoutMs = 10000;
-
   bool Transfer(bool write, void* data, DWORD size, DWORD* done) {
     OVERLAPPED ov{};
     ov.hEvent = m_ioEvent;  // reset by the call itself
@@ -134,7 +136,7 @@ class Connection {
     const DWORD count = m_stop ? 2 : 1;
     // Data that was already there completes at once, without a wait.
     if (!(ok || GetLastError() == ERROR_MORE_DATA) &&
-        WaitForMultipleObjects(count, waits, FALSE, kIoTimeoutMs) != WAIT_OBJECT_0) {
+        WaitForMultipleObjects(count, waits, FALSE, m_timeoutMs) != WAIT_OBJECT_0) {
       CancelIo(m_pipe);
       GetOverlappedResult(m_pipe, &ov, done, TRUE);
       return false;
@@ -144,6 +146,7 @@ class Connection {
   }
 
   HANDLE m_pipe, m_ioEvent, m_stop;
+  DWORD m_timeoutMs;
 };
 
 class Server {
@@ -182,7 +185,7 @@ class Server {
           return 0;
         }
       }
-      Connection client(pipe.get(), ioEvent.get(), stop.get());
+      Connection client(pipe.get(), ioEvent.get(), stop.get(), m_options.ioTimeoutMs);
       Serve(client);
       // Let the client read the answer before the connection goes: wait
       // for its end to close, discarding anything more it sends.
@@ -255,8 +258,9 @@ class Server {
       const DWORD want = left < 65536 ? left : 65536;
       DWORD written = 0;
       if (!client.Read(buffer.get(), want)) {
+        // Gone, or silent with bytes still to come: the size was a lie.
         LogRecord(kLogErrors, kServe, UMessage::Format("the client went away with %1 bytes to come", left));
-        return ERROR_BROKEN_PIPE;
+        return ERROR_INVALID_DATA;
       }
       if (file && (!WriteFile(file.get(), buffer.get(), want, &written, nullptr) || written != want))
         return GetLastError();

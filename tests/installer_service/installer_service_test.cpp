@@ -115,7 +115,7 @@ TEST(PipeClient, NoServerBusyServerAndHostileClients) {
   EXPECT_LT(GetTickCount() - start, 3000u);
   EXPECT_TRUE(log.Contains("Failed to open pipe (error: 2)"));
 
-  PipeServer server(2, "/hold 3000 /result 7");
+  PipeServer server(2, "/hold 3000 /result 7 /iotimeout 1500");
   int first = 0;
   std::thread holder([&] { first = srvInstallControl((folder / "pkg.cab").c_str(), 0, 2); });
   Sleep(1000);
@@ -127,7 +127,8 @@ TEST(PipeClient, NoServerBusyServerAndHostileClients) {
 
   const std::string name = std::string("a\0.\0c\0a\0b\0", 10) + std::string(510, '\0');
   const std::string traversal = std::string(".\0.\0\\\0a\0", 8) + std::string(512, '\0');
-  // What the server answers each, or 0 for a closed connection.
+  // What the server answers each: a result, 0 when the client closes without
+  // waiting, -1 when the server closes the connection on a waiting client.
   const struct { std::string bytes; int answer; } hostile[] = {
       {"garbage", 0},
       {Header(0x12345678, 12, 3), ERROR_INVALID_DATA},
@@ -138,6 +139,8 @@ TEST(PipeClient, NoServerBusyServerAndHostileClients) {
       {Header(pipeproto::kMagic, 532 + 4, 2) + std::string(520, 'x') + "abcd", ERROR_INVALID_NAME},
       {Header(pipeproto::kMagic, 532 + 4, 2) + traversal + "abcd", ERROR_INVALID_NAME},
       {Header(pipeproto::kMagic, 532 + 100000, 2) + name + Bytes(5000), 0},  // gone mid-stream
+      {Header(pipeproto::kMagic, 532 + 100000, 2) + name + Bytes(5000), ERROR_INVALID_DATA},  // size lies, waits
+      {Header(pipeproto::kMagic, 16, 5) + "ab", -1},  // stalls inside a request
   };
   for (const auto& c : hostile) {
     SCOPED_TRACE(c.bytes.substr(0, 12));
@@ -152,8 +155,8 @@ TEST(PipeClient, NoServerBusyServerAndHostileClients) {
       DWORD done = 0;
       EXPECT_TRUE(WriteFile(pipe.get(), c.bytes.data(), static_cast<DWORD>(c.bytes.size()), &done, nullptr));
       if (unsigned char response[20] = {}; c.answer) {
-        EXPECT_TRUE(ReadFile(pipe.get(), response, sizeof response, &done, nullptr));
-        EXPECT_EQ(static_cast<std::uint32_t>(c.answer), pipeproto::ReadWord(response + 12));
+        EXPECT_EQ(c.answer > 0, ReadFile(pipe.get(), response, sizeof response, &done, nullptr) != FALSE);
+        EXPECT_EQ(static_cast<std::uint32_t>(c.answer > 0 ? c.answer : 0), pipeproto::ReadWord(response + 12));
       }
     }
     EXPECT_EQ(kVersion, srvGetServiceVersion(20000, 2));
