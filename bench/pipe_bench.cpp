@@ -10,7 +10,6 @@
 // The package goes into a fresh folder under the temporary folder and is
 // deleted afterwards; the server is stopped through its event.
 #include <windows.h>
-#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -34,8 +33,8 @@ void Report(const char* name, double seconds, const Memory& before, const Memory
 // The same bytes through a pipe of this process: what the platform gives.
 double RawPipeCopy(const std::string& package, DWORD block) {
   const char* name = "\\\\.\\pipe\\pipe_bench_raw";
-  kit::UniqueFile server(CreateNamedPipeA(name, PIPE_ACCESS_INBOUND, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
-                                          1, 65536, 65536, 0, nullptr));
+  kit::UniqueFile server(CreateNamedPipeA(
+      name, PIPE_ACCESS_INBOUND, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 65536, 65536, 0, nullptr));
   unsigned long long counted = 0;
   std::thread reader([&] {
     ConnectNamedPipe(server.get(), nullptr);
@@ -50,7 +49,8 @@ double RawPipeCopy(const std::string& package, DWORD block) {
   kit::UniqueFile file(CreateFileA(package.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   std::vector<char> buffer(block);
   DWORD got = 0, put = 0;
-  while (ReadFile(file.get(), buffer.data(), block, &got, nullptr) && got) WriteFile(client.get(), buffer.data(), got, &put, nullptr);
+  while (ReadFile(file.get(), buffer.data(), block, &got, nullptr) && got)
+    WriteFile(client.get(), buffer.data(), got, &put, nullptr);
   client.reset();
   reader.join();
   const double seconds = Seconds(start);

@@ -35,8 +35,6 @@ TEST(PipeMessages, RequestsAndResponsesRoundTripFieldByField) {
   d = DecodeResponse(response, 16);
   EXPECT_EQ(16u, d.size);
   EXPECT_EQ(0u, d.response.a);
-  EncodeResponse(1, 2, 16, response);
-  EXPECT_EQ(16u, DecodeResponse(response, sizeof response).size);
 }
 
 TEST(PipeMessages, InstallHeaderNamesAreCutAndAlwaysTerminated) {
@@ -62,23 +60,21 @@ TEST(PipeMessages, InstallHeaderNamesAreCutAndAlwaysTerminated) {
 }
 
 TEST(PipeMessages, ServersClassifyHostileHeadersAndNames) {
-  const struct {
-    std::uint32_t magic, size, code;
-    RequestKind kind;
-  } headers[] = {
-      {kMagic, 12, 3, RequestKind::kVersion},         {kMagic, 13, 3, RequestKind::kBadSize},
-      {kMagic, 12, 5, RequestKind::kBadSize},         {kMagic, 16, 5, RequestKind::kUiWindow},
-      {kMagic, 532, 2, RequestKind::kBadSize},        {kMagic, 100, 2, RequestKind::kBadSize},
-      {kMagic, 533, 2, RequestKind::kInstall},        {kMagic, 0xC800000 + 532, 2, RequestKind::kInstall},
+  const struct { std::uint32_t magic, size, code; RequestKind kind; } headers[] = {
+      {kMagic, 12, 3, RequestKind::kVersion}, {kMagic, 13, 3, RequestKind::kBadSize},
+      {kMagic, 12, 5, RequestKind::kBadSize}, {kMagic, 16, 5, RequestKind::kUiWindow},
+      {kMagic, 532, 2, RequestKind::kBadSize}, {kMagic, 100, 2, RequestKind::kBadSize},
+      {kMagic, 533, 2, RequestKind::kInstall}, {kMagic, 0xC800000 + 532, 2, RequestKind::kInstall},
       {kMagic, 0xC800000 + 533, 2, RequestKind::kTooLarge}, {kMagic, 0xFFFFFFFF, 2, RequestKind::kTooLarge},
-      {kMagic, 20, 4, RequestKind::kBadCode},         {kMagic, 12, 0, RequestKind::kBadCode},
-      {0x5545AABA, 12, 3, RequestKind::kBadMagic},    {0, 0, 0, RequestKind::kBadMagic},
+      {kMagic, 20, 4, RequestKind::kBadCode}, {kMagic, 12, 0, RequestKind::kBadCode},
+      {0x5545AABA, 12, 3, RequestKind::kBadMagic}, {0, 0, 0, RequestKind::kBadMagic},
   };
   for (const auto& c : headers)
     EXPECT_EQ(c.kind, ClassifyRequest(Header{c.magic, c.size, c.code})) << c.magic << " " << c.size << " " << c.code;
   for (const char16_t* bad : {u"", u".", u"..", u"..\\x.cab", u"a/b.cab", u"C:x.cab", u"a.cab:stream", u"a\tb"})
     EXPECT_FALSE(IsPlainFileName(bad));
-  for (const char16_t* good : {u"pkg.cab", u"..cab", u"\x4E2D\x6587.cab", u"a b.cab"}) EXPECT_TRUE(IsPlainFileName(good));
+  for (const char16_t* good : {u"pkg.cab", u"..cab", u"\x4E2D\x6587.cab", u"a b.cab"})
+    EXPECT_TRUE(IsPlainFileName(good));
 
   EXPECT_EQ("pkg.cab", PackageNameOf("C:\\dir/sub\\pkg.cab"));
   EXPECT_EQ("pkg.cab", PackageNameOf("C:/dir/pkg.cab"));
