@@ -18,29 +18,12 @@
 #include <string>
 #include <vector>
 
+#include "bench_measure.h"
 #include "engine/USmartUpdateEx.h"
 #include "foundation/m_io.h"
 #include "http/URLConnect.h"
 
 namespace {
-
-struct Memory {
-  SIZE_T workingSet, peakWorkingSet, privateBytes;
-};
-
-Memory ReadMemory() {
-  PROCESS_MEMORY_COUNTERS counters{};
-  counters.cb = sizeof counters;
-  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
-  return {counters.WorkingSetSize, counters.PeakWorkingSetSize, counters.PagefileUsage};
-}
-
-double Seconds(const LARGE_INTEGER& from) {
-  LARGE_INTEGER now, frequency;
-  QueryPerformanceCounter(&now);
-  QueryPerformanceFrequency(&frequency);
-  return static_cast<double>(now.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 // The same bytes through the library alone: open the URL, read 10000 bytes
 // at a time, write them.

@@ -26,6 +26,38 @@ class UKitLoader : public UObject {
   // 2 a per-user installation is allowed. 0 or an error code.
   int Install(const UString& cabPath, int flags, HWND owner);
 
+  // The scope the package's INF asks for: 2 per user (only where per-user
+  // installation is allowed at all), otherwise 1 per machine.
+  int GetInstallScope(const char* infPath);
+
+  // Places the file of one [Add.Code] entry. With checkOnly nothing is
+  // copied: an installed file that must be replaced is deleted, and one that
+  // cannot be deleted gives kLockedFile. 0 or an error code.
+  int ProcessSection(UStringPairList& addCode, const UStringPairList* section, const char* cabFolder,
+                     const char* sectionName, const char* infPath, int scope, bool checkOnly);
+
+  // Hooks and actions: read one hook section and record its action; carry
+  // the recorded action out.
+  int ProcessHook(const UStringPairList& hook, const char* cabFolder, const char* objectFolder, const char* infPath,
+                  const char* fileVersion);
+  int PerformAction(const char* extractFolder, const char* objectFolder, const char* infPath);
+
+  // Control registration through the file's own entry points.
+  int CallDllEntryPoint(const char* path, const char* entryPoint);
+  int RegisterActiveX(const char* path);
+  int RegisterActiveXUser(const char* path, bool redirectToHKCU, bool userEntryPoints);
+
+  // The distribution-unit record of a placed control.
+  int RegisterDistributionUnit(int scope, const UStringPairList& addCode, const char* infPath,
+                               const char* destFolder, const char* classId, const char* codebase,
+                               const char* fileVersion);
+
+  // ProcessSection's own results.
+  enum : int {
+    kSourceOutsidePackage = 0x10000000,  // the file would come from outside the package
+    kLockedFile = 0x10000002,            // check pass: an installed file cannot be replaced
+  };
+
   // Unpacks a cabinet into the folder it lies in, keeping its sub-folders,
   // file times and basic attributes; a cabinet whose stored names would
   // leave that folder is refused before anything is written. 0; 2 (no path,
@@ -43,6 +75,18 @@ class UKitLoader : public UObject {
   // The folder of the cabinet being extracted, ending with a backslash.
   UString m_strCabFolder;
 
+  // The default target folder of the current (or last) installation.
+  UString m_strTargetFolder;
+  // The installation's own temporary folder, removed when it ends.
+  UString m_strTempFolder;
+  // The last action recorded by a hook and its INF file; kept from one
+  // package to the next.
+  UString m_strAction;
+  UString m_strActionInfFile;
+  // The accumulated result of the actions of this installation.
+  int m_nActionResult = 0;
+  void* m_pQueueContext = nullptr;
+
   // Decoration tags for INF sections, fixed at construction.
   UString m_strOSName;
   UString m_strLanguageId;
@@ -53,4 +97,11 @@ class UKitLoader : public UObject {
   bool m_bPerUserAllowed = false;
   bool m_bUIAllowed = true;
   UString m_strCodebase;
+
+ private:
+  int InstallPackage(const UString& cabPath, int flags);
+  int ChooseTarget(int scope, int flags);
+  void ProcessCodeList(UStringPairList& addCode, const char* infPath, int scope, bool checkOnly, bool* locked);
+  void SwitchToConflictFolder(int scope);
+  int CopyPackageFile(const UString& source, const UString& destination, const char* sectionName);
 };

@@ -11,7 +11,9 @@ namespace {
 
 constexpr DWORD kNamesFirstBuffer = 256;
 constexpr DWORD kSectionFirstBuffer = 128;
-constexpr DWORD kBufferStep = 128;
+// A buffer that is too small doubles: an installation reads the section
+// names once per file in each of its passes, and growing by a fixed step
+// made each read of a large INF a long series of calls.
 
 bool FileExists(const char* path) { return path && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
@@ -34,7 +36,7 @@ int UKitLoader::GetSectionNames(UStringList* names, const char* infPath) {
     // The profile call returns size - 2 when the names did not fit.
     while ((got = GetPrivateProfileSectionNamesA(buf.get(), size, infPath)) == size - 2) {
       buf.reset();
-      size += kBufferStep;
+      size += size;
       buf = Allocate(size);
       if (!buf) KL_THROW(8, kFunction, "UKitLoader::GetSectionNamesList() - not enough memory II");
     }
@@ -67,7 +69,7 @@ int UKitLoader::GetInfSection(UStringPairList* pairs, const char* section, const
     DWORD got;
     while ((got = GetPrivateProfileSectionA(chosen.c_str(), buf.get(), size, infPath)) == size - 2) {
       buf.reset();
-      size += kBufferStep;
+      size += size;
       buf = Allocate(size);
       if (!buf) KL_THROW(8, kLogFunction, "EXCEPTION - %s", "not enough memory II");
     }

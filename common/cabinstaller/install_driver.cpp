@@ -1,11 +1,188 @@
-// The install driver is not built yet: a package cannot be installed in this
-// process.
+// Installing one cabinet in this process: extraction, scope and target
+// folder, the rights for that scope, the check pass that finds locked files
+// (and then a fresh Conflict.N folder), the files of every [Add.Code] entry,
+// the [Setup Hooks], the DefaultInstall fallback and the clean-up.
+#include <windows.h>
+
 #include "cabinstaller/UKitLoader.h"
+#include "cabinstaller/file_section.h"
+#include "engine/USmartUpdateEx.h"
+#include "foundation/m_folders.h"
+#include "foundation/m_io.h"
+#include "foundation/m_sys.h"
+#include "foundation/m_uac_helpers.h"
+
+namespace {
+
+const char kInstall[] = "UKitLoader::Install()";
+constexpr int kMaxConflictFolder = 10000;
+
+UString ScopeName(int scope) { return UString(scope == 2 ? "USER" : "MACHINE"); }
+
+bool FolderExists(const UString& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+}  // namespace
+
+int UKitLoader::GetInstallScope(const char* infPath) {
+  if (!m_bPerUserAllowed) return 1;
+  UStringPairList deployment;
+  if (GetInfSection(&deployment, "Deployment", infPath, m_strOSName.c_str(), m_strLanguageId.c_str()) != 0) return 1;
+  return InstallScopeOfDeployment(deployment);
+}
 
 int UKitLoader::Install(const UString& cabPath, int flags, HWND owner) {
-  (void)flags;
   m_hWndOwner = owner;
-  LogRecord(kLogErrors, "UKitLoader::Install()",
-            UMessage::Format("%1, %2", "installing a package in this process is not available", cabPath));
-  return ERROR_NOT_SUPPORTED;
+  m_bRequestToStop = false;
+  m_nActionResult = 0;
+  int result = 0;
+  CatchAndLog(KL_CATCH_SITE("UKitLoader::Install", kInstall), result, [&] { result = InstallPackage(cabPath, flags); });
+  // The installation's temporary folder goes on every path.
+  CatchAndLog(KL_CATCH_SITE("UKitLoader::Install", kInstall), result, [&] {
+    if (m_strTempFolder.empty()) return;
+    EmptyFolderEx(m_strTempFolder.c_str(), DefDelItemProc, 0);
+    RemoveDirectoryA(m_strTempFolder.c_str());
+    m_strTempFolder = "";
+  });
+  return CombineActionResult(result, m_nActionResult);
+}
+
+int UKitLoader::ChooseTarget(int scope, int flags) {
+  const bool vista = IsWindowsVistaOrLater();
+  const DWORD integrity = vista ? uGetProcessIntegrityLevel(GetCurrentProcess()) : kIntegrityHigh;
+  if (scope == 2 && (flags & 2)) {
+    if (vista && integrity == kIntegrityLow)
+      KL_THROW(-1, kInstall, "EXCEPTION - %s", "Not enough rights to start per-user installation");
+    m_strTargetFolder = SGetUserDownloadedProgramFilesFolder(true);
+  } else {
+    if (!(flags & 1)) KL_THROW(-1, kInstall, "EXCEPTION - %s", "INSTALL_SCOPE_INVALID");
+    scope = 1;
+    if (vista ? (integrity == kIntegrityMedium || integrity == kIntegrityLow)
+              : !USmartUpdateEx::CheckInstallActiveXRigths())
+      KL_THROW(-1, kInstall, "EXCEPTION - %s", "Not enough rights to start per-machine installation");
+    m_strTargetFolder = SGetDownloadedProgramFilesFolder();
+  }
+  LogRecord(kLogTrace, kInstall, UMessage::Format("%1, %2", "installation scope", ScopeName(scope)));
+  if (m_strTargetFolder.empty())
+    KL_THROW(-1, kInstall, "EXCEPTION - %s", "GetDownloadedProgramFilesFolder() returned empty value");
+  return scope;
+}
+
+// One pass over the [Add.Code] entries, last to first.
+void UKitLoader::ProcessCodeList(UStringPairList& addCode, const char* infPath, int scope, bool checkOnly,
+                                 bool* locked) {
+  for (auto entry = addCode.rbegin(); entry != addCode.rend(); ++entry) {
+    const UString sectionName = entry->second;
+    UStringPairList section;
+    int r = GetInfSection(&section, sectionName.c_str(), infPath, m_strOSName.c_str(), m_strLanguageId.c_str());
+    if (r != 0) KL_THROW(r, kInstall, "EXCEPTION - %s, %s", "GetSection() failed", sectionName.c_str());
+    r = ProcessSection(addCode, &section, m_strCabFolder.c_str(), sectionName.c_str(), infPath, scope, checkOnly);
+    if (checkOnly && r == kLockedFile) {
+      *locked = true;
+    } else if (r != 0) {
+      KL_THROW(r, kInstall, "EXCEPTION - %s, %s", "ProcessSection() failed", sectionName.c_str());
+    }
+    if (!checkOnly && section.empty()) {
+      LogRecord(kLogTrace, kInstall, UMessage::Format("%1, %2", "marked as optional", sectionName));
+      entry->second = "";
+    }
+    if (m_bRequestToStop.load()) KL_THROW(ERROR_CANCELLED, kInstall, "EXCEPTION - %s", "installation aborted");
+  }
+}
+
+void UKitLoader::SwitchToConflictFolder(int scope) {
+  LogRecord(kLogTrace, kInstall, UString("some files are locked, let's find a new default target for installation"));
+  const UString base = SAddTrailingBackslash(scope == 2 ? SGetUserDownloadedProgramFilesFolder(true)
+                                                       : SGetDownloadedProgramFilesFolder());
+  UString name;
+  for (int i = 0;; ++i) {
+    if (i > kMaxConflictFolder) KL_THROW(-1, kInstall, "EXCEPTION - %s", "too many conflict folders");
+    name = UString::Format("%sConflict.%d", base.c_str(), i);
+    if (!FolderExists(name)) break;
+  }
+  if (!CreateDirectoryA(name.c_str(), nullptr)) {
+    const DWORD error = GetLastError();
+    KL_THROW(static_cast<int>(error), kInstall, "EXCEPTION - %s, %s, %s", "CreateDirectory() failed", name.c_str(),
+             SUIntToString(error).c_str());
+  }
+  m_strTargetFolder = name;
+  LogRecord(kLogTrace, kInstall, UMessage::Format("%1, %2", "new default target for installation", name));
+}
+
+int UKitLoader::InstallPackage(const UString& cabPath, int flags) {
+  UString cabFolder, cabName;
+  SSplitPath(cabPath, &cabFolder, &cabName);
+  cabFolder = SRemoveTrailingSeparator(cabFolder);
+  if (cabFolder.empty()) KL_THROW(ERROR_INVALID_PARAMETER, kInstall, "EXCEPTION - %s", "invalid path");
+
+  const int extracted = ExtractCAB(cabPath.c_str());
+  if (extracted != 0) {
+    // The extraction's own code tells what went wrong; the thread's last
+    // error after the cabinet library's calls need not belong to it.
+    const int code = m_bRequestToStop.load() ? ERROR_CANCELLED : extracted;
+    LogRecord(kLogErrors, kInstall, UMessage::Format("%1, %2", "ExtractCAB() failed", code));
+    KL_THROW(code, kInstall, "EXCEPTION - %s, %s", "ExtractCAB() failed", SUIntToString(code).c_str());
+  }
+
+  const UString tempBase = SGetTempPath();
+  if (tempBase.empty())
+    KL_THROW(-1, kInstall, "EXCEPTION - %s", "Unable to get temporary foldername for this userprofile");
+  const int status = USmartUpdateEx::CreateUniqueTempFolder(tempBase.c_str(), &m_strTempFolder, "_tmp1");
+  if (status < 0)
+    KL_THROW(-1, kInstall, "EXCEPTION - %s, %s", "Unable to create unique temporary foldername errorCode:",
+             SIntToString(status).c_str());
+
+  const std::size_t dot = cabName.str().rfind('.');
+  if (dot == std::string::npos)
+    KL_THROW(ERROR_INVALID_PARAMETER, kInstall, "EXCEPTION - %s, %s", "invalid inf path", cabName.c_str());
+  const UString infPath = cabFolder + "\\" + UString(cabName.str().substr(0, dot)).Trimmed() + ".inf";
+
+  int scope = GetInstallScope(infPath.c_str());
+  LogRecord(kLogTrace, kInstall, UMessage::Format("%1, %2", ".inf scope", scope == 2 ? "USER|MACHINE" : "MACHINE"));
+  scope = ChooseTarget(scope, flags);
+
+  UStringPairList addCode;
+  const int read = GetInfSection(&addCode, "Add.Code", infPath.c_str(), m_strOSName.c_str(), m_strLanguageId.c_str());
+  if (read != 0) {
+    if (read != -1 || m_strAction.empty()) return read;
+    // No INF in this package: the action recorded by an earlier package's
+    // hook runs again, rooted in this package's folder.
+    LogRecord(kLogTrace, kInstall, UMessage::Format("%1, %2, %3", "perform action", m_strAction, m_strActionInfFile));
+    // The recorded name stays as it was, so a later replay roots it afresh.
+    const UString actionInf = m_strActionInfFile.empty() ? UString() : cabFolder + "\\" + m_strActionInfFile;
+    return PerformAction(cabFolder.c_str(), m_strTargetFolder.c_str(), actionInf.c_str());
+  }
+  const bool hadCode = !addCode.empty();
+
+  LogRecord(kLogTrace, kInstall, UString("find if there are any locked files from the package"));
+  bool locked = false;
+  ProcessCodeList(addCode, infPath.c_str(), scope, true, &locked);
+  if (locked) SwitchToConflictFolder(scope);
+
+  LogRecord(kLogTrace, kInstall,
+            UMessage::Format("%1, %2", "perform actual installation to the following default target folder",
+                             m_strTargetFolder));
+  if (!FolderExists(m_strTargetFolder) && !CreateDirectoryA(m_strTargetFolder.c_str(), nullptr) &&
+      GetLastError() != ERROR_ALREADY_EXISTS) {
+    KL_THROW(-1, kInstall, "EXCEPTION - %s, %s, %s", "CreateDirectory() failed", m_strTargetFolder.c_str(),
+             SUIntToString(GetLastError()).c_str());
+  }
+  ProcessCodeList(addCode, infPath.c_str(), scope, false, nullptr);
+
+  UStringPairList hooks;
+  int r = GetInfSection(&hooks, "Setup Hooks", infPath.c_str(), m_strOSName.c_str(), m_strLanguageId.c_str());
+  if (r != 0) KL_THROW(r, kInstall, "EXCEPTION - %s", "ProcessHook() failed");
+  for (const UStringPair& entry : hooks) {
+    UStringPairList hook;
+    r = GetInfSection(&hook, entry.second.c_str(), infPath.c_str(), m_strOSName.c_str(), m_strLanguageId.c_str());
+    if (r != 0) KL_THROW(r, kInstall, "EXCEPTION - %s, %s", "GetSection() failed", entry.second.c_str());
+    r = ProcessHook(hook, cabFolder.c_str(), m_strTargetFolder.c_str(), infPath.c_str(), nullptr);
+    if (r != 0) KL_THROW(r, kInstall, "EXCEPTION - %s", "ProcessHook() failed");
+  }
+
+  if (!hadCode && hooks.empty()) {
+    m_strAction = "InfSection=DefaultInstall";
+    r = PerformAction(cabFolder.c_str(), "", infPath.c_str());
+    if (r != 0) KL_THROW(r, kInstall, "EXCEPTION - %s, %s", "PerformAction() failed", infPath.c_str());
+  }
+  return 0;
 }

@@ -7,11 +7,27 @@
 
 #include "kitloader_run.h"
 #include "support/platform_facts_support.h"
+#include "support/registry_sandbox.h"
 
 namespace {
 
 const std::string kMedium = "[process]\nIntegrityLevel=0x2000\nAdministratorsMember=0\nElevationType=";
 const std::string kClass = "{11111111-2222-3333-4444-555555555555}";
+// A class the prefix's user has registered for himself while the case runs.
+const std::string kUserClass = "{11111111-2222-3333-4444-666666666666}";
+
+// Registers kUserClass in the real HKEY_CURRENT_USER of the prefix (the
+// program runs in another process, which no sandbox reaches) and removes it.
+class UserClass {
+ public:
+  UserClass() {
+    kittest::SetRegString(HKEY_CURRENT_USER, Key() + "\\InprocServer32", "", "C:\\absent\\userctl.dll");
+  }
+  ~UserClass() { RegDeleteTreeA(HKEY_CURRENT_USER, Key().c_str()); }
+
+ private:
+  static std::string Key() { return "Software\\Classes\\CLSID\\" + kUserClass; }
+};
 constexpr DWORD kNotTrusted = 0x800B0004;
 
 TEST(InstallRoutes, TheRouteFollowsTheVersionTheIntegrityLevelAndTheUsersRights) {
@@ -23,6 +39,9 @@ TEST(InstallRoutes, TheRouteFollowsTheVersionTheIntegrityLevelAndTheUsersRights)
     DWORD result;       // the exit code once the package is acquired
   } cases[] = {
       {kMedium + "limited\n", nullptr, kClass, "Vista MI Admin/VI allow-per-user| EXTERNAL_PROCESS_HI", 1603},
+      // Registered for the user: no installer of high integrity, the user's own copy.
+      {kMedium + "limited\n", nullptr, kUserClass,
+       "Vista MI Admin/VI registered-per-user allow-per-user| LOCAL_USER", kNotTrusted},
       {"", nullptr, kClass, "Vista HI Admin/VI allow-per-system| LOCAL_MACHINE", kNotTrusted},
       {kMedium + "default\n", nullptr, kClass, "Vista MI allow-per-user| LOCAL_USER EXTERNAL_PROCESS_HI", kNotTrusted},
       // A service is never installed per user, and its own update goes to the
@@ -41,6 +60,8 @@ TEST(InstallRoutes, TheRouteFollowsTheVersionTheIntegrityLevelAndTheUsersRights)
     std::unique_ptr<kittest::WineAppVersion> version;
     if (c.windows) version = std::make_unique<kittest::WineAppVersion>(name, c.windows);
     kittest::FactsFile facts(c.facts);
+    std::unique_ptr<UserClass> userClass;
+    if (c.classId == kUserClass) userClass = std::make_unique<UserClass>();
     kittest::WriteTextFile(stage.folder() + "\\pkg.cab", "not empty");
     stage.WriteSetupInf("[CabFiles]\r\npkg.cab=1\r\n[pkg.cab]\r\nCLSID=" + c.classId + "\r\n");
 
@@ -48,12 +69,7 @@ TEST(InstallRoutes, TheRouteFollowsTheVersionTheIntegrityLevelAndTheUsersRights)
     const std::string log = stage.Log();
     EXPECT_NE(std::string::npos, log.find("USmartUpdateEx::RunObjectProc(), " + std::string(c.route) + "\r\n")) << log;
     EXPECT_NE(std::string::npos, log.find("Installation failed. Code:" + std::to_string(int(run.exitCode)) + " ("));
-    // Until package acquisition is built its failure is the result.
-    if (c.result == 5 || log.find("verify the package") != std::string::npos ||
-        log.find("integrity user-mode installer process") != std::string::npos)
-      EXPECT_EQ(c.result, run.exitCode) << log;
-    else
-      EXPECT_NE(std::string::npos, log.find("DownloadPackage()")) << log;
+    EXPECT_EQ(c.result, run.exitCode) << log;
     EXPECT_EQ(c.result == 5, log.find("do not have enough rights to install this package") != std::string::npos);
   }
 }

@@ -320,3 +320,38 @@ TEST(Transfer, ConnectionOnFilesAndResponses) {
 }
 
 }  // namespace
+
+namespace {
+
+// A whole request on an http:// codebase, with the engine's own body: the
+// package is downloaded into a private folder below the user's temporary
+// folder, the route loop goes on to the verification of the direct route,
+// and the folder is gone when the request ends.
+TEST(Transfer, ARequestOnAnHttpCodebaseDownloadsIntoAPrivateFolderAndRemovesIt) {
+  const std::string url = kittest::ServerUrl("http", "/bytes/70000");
+  ASSERT_FALSE(url.empty());
+  TempRoot temp;
+  kittest::MemoryLog log;
+  static std::atomic<bool> called;
+  called = false;
+  {
+    USmartUpdateEx engine;
+    engine.m_bSilent = true;
+    ASSERT_EQ(engine.InstallControl("{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}", (url + "#1,0,0,1").c_str(), "", "s",
+                                    [](std::int32_t, const char*, std::uintptr_t) { called = true; }, 0),
+              0);
+    for (int i = 0; i < 600 && !called; ++i) Sleep(100);
+    engine.Stop(TRUE);
+  }
+  EXPECT_TRUE(called);
+  std::string lines;
+  for (const std::string& line : log.Lines()) lines += line;
+  for (const char* fragment : {"package has been downloaded, size=70000", "| LOCAL_MACHINE", "verify the package",
+                               "RemoveDirectory() is done"}) {
+    EXPECT_NE(std::string::npos, lines.find(fragment)) << fragment << " not in:\n" << lines;
+  }
+  EXPECT_NE(std::string::npos, lines.find("Norvane_TMP_")) << lines;
+  EXPECT_TRUE(TempFoldersIn(temp.folder.path()).empty());
+}
+
+}  // namespace

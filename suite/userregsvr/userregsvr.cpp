@@ -1,0 +1,99 @@
+// userregsvr.exe: registers a COM server for the current user only. Without
+// /r the file's own per-user entry point (DllRegisterServerUser) is called,
+// or its DllRegisterServer when it has none; with /r its DllRegisterServer
+// runs while the class registrations of the machine (HKEY_CLASSES_ROOT) are
+// redirected to the user's (HKEY_CURRENT_USER\Software\Classes). The exit
+// code is 0 on success, otherwise the failure: 87 for a bad command line,
+// the loader's error, 127 without an entry point, or the entry point's
+// HRESULT. /s shows nothing; otherwise the outcome is shown in a box.
+#include <windows.h>
+
+#include "foundation/errorlog.h"
+#include "foundation/file_error_log.h"
+#include "foundation/handles.h"
+#include "foundation/m_strings.h"
+#include "foundation/m_textconv.h"
+#include "userregsvr_args.h"
+
+namespace {
+
+const char kFunction[] = "userregsvr";
+
+UClientFileErrorLog g_cErrorLog;
+
+using EntryPoint = HRESULT(STDAPICALLTYPE*)();
+
+EntryPoint Find(HMODULE module, const char* name) {
+  return reinterpret_cast<EntryPoint>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// The machine's class registrations of this process go to the user's for
+// the lifetime of the object.
+class ClassesToUser {
+ public:
+  ClassesToUser() {
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Classes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        m_classes.put(), nullptr) == ERROR_SUCCESS) {
+      m_active = RegOverridePredefKey(HKEY_CLASSES_ROOT, m_classes.get()) == ERROR_SUCCESS;
+    }
+  }
+  ~ClassesToUser() {
+    if (m_active) RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+  }
+  bool active() const { return m_active; }
+
+ private:
+  kit::UniqueKey m_classes;
+  bool m_active = false;
+};
+
+DWORD Register(const UserRegisterArgs& args) {
+  kit::UniqueModule module(LoadLibraryExA(args.file.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+  if (!module) {
+    const DWORD error = GetLastError();
+    LogRecord(kLogErrors, kFunction, UMessage::Format("%1, %2, %3", "cannot load", args.file.c_str(), SGetErrorText(error)));
+    return error ? error : ERROR_MOD_NOT_FOUND;
+  }
+  EntryPoint entry = args.redirect ? nullptr : Find(module.get(), "DllRegisterServerUser");
+  if (!entry) entry = Find(module.get(), "DllRegisterServer");
+  if (!entry) {
+    LogRecord(kLogErrors, kFunction, UMessage::Format("%1, %2", "no registration entry point", args.file.c_str()));
+    return ERROR_PROC_NOT_FOUND;
+  }
+  HRESULT hr;
+  if (args.redirect) {
+    ClassesToUser redirect;
+    if (!redirect.active()) {
+      LogRecord(kLogErrors, kFunction, UString("cannot redirect the class registrations"));
+      return ERROR_ACCESS_DENIED;
+    }
+    hr = entry();
+  } else {
+    hr = entry();
+  }
+  LogRecord(kLogTrace, kFunction,
+            UMessage::Format("%1, %2, %3, 0x%4", args.redirect ? "registered (redirected)" : "registered",
+                             args.file.c_str(), SUCCEEDED(hr) ? "succeeded" : "failed",
+                             UString::Format("%08lx", static_cast<unsigned long>(hr))));
+  return SUCCEEDED(hr) ? 0 : static_cast<DWORD>(hr);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
+  if (g_pErrorLog) g_pErrorLog->Open("USERREGSVR");
+  const UserRegisterArgs args = ParseUserRegisterArgs(commandLine ? commandLine : "");
+  DWORD result = ERROR_INVALID_PARAMETER;
+  if (!args.error.empty()) {
+    LogRecord(kLogErrors, kFunction, UMessage::Format("%1, %2", "bad command line", args.error.c_str()));
+  } else {
+    result = Register(args);
+  }
+  if (!args.silent) {
+    UString text = result == 0 ? UMessage::Format("%1 was registered for the current user.", args.file.c_str())
+                               : UMessage::Format("%1 could not be registered: %2", args.file.c_str(),
+                                                  args.error.empty() ? SGetErrorText(result) : UString(args.error.c_str()));
+    MessageBoxA(nullptr, text.c_str(), "userregsvr", MB_OK | (result == 0 ? MB_ICONINFORMATION : MB_ICONERROR));
+  }
+  return static_cast<int>(result);
+}

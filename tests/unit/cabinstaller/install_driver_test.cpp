@@ -1,0 +1,212 @@
+// Installing the built packages in this process, with the Downloaded Program
+// Files folders, the user's application data and the temporary folder all
+// pointed into a fresh test folder.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cabinstaller/UKitLoader.h"
+#include "engine/USmartUpdateEx.h"
+#include "foundation/m_folders.h"
+#include "support/registry_sandbox.h"
+#include "support/test_support.h"
+#include "support/window_driver.h"
+
+namespace {
+
+constexpr char kInternetSettings[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+constexpr char kShellFolders[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+constexpr char kUserDpf[] = "appdata\\Microsoft\\Internet Explorer\\Downloaded Program Files";
+
+// Every file below base\relative, but for the extraction folders base\pkg<n>.
+void ListFiles(const std::string& base, const std::string& relative, std::set<std::string>& out) {
+  WIN32_FIND_DATAA data;
+  kit::UniqueFind find(FindFirstFileA((base + relative + "\\*").c_str(), &data));
+  for (bool more = static_cast<bool>(find); more; more = FindNextFileA(find.get(), &data)) {
+    const std::string name = data.cFileName, path = relative + "\\" + name;
+    if (name == "." || name == ".." || (relative.empty() && name.rfind("pkg", 0) == 0)) continue;
+    (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? ListFiles(base, path, out) : void(out.insert(path.substr(1)));
+  }
+}
+
+DWORD VersionHigh(const std::string& path) {
+  DWORD high = 0, low = 0;
+  return USmartUpdateEx::getVersion(path.c_str(), &high, &low) == 0 ? high : 0;
+}
+
+class InstallTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* name : {"dpf", "appdata", "tmp"}) ASSERT_TRUE(CreateDirectoryA((root / name).c_str(), nullptr));
+    kittest::SetRegString(HKEY_LOCAL_MACHINE, kInternetSettings, "ActiveXCache", root / "dpf");
+    kittest::SetRegString(HKEY_LOCAL_MACHINE, std::string(kInternetSettings) + "\\ActiveX Cache", "0", root / "dpf");
+    kittest::SetRegString(HKEY_CURRENT_USER, kShellFolders, "Local AppData", root / "appdata");
+    for (int i = 0; i < 2; ++i) {
+      GetEnvironmentVariableA(kTempVariables[i], saved[i], MAX_PATH);
+      SetEnvironmentVariableA(kTempVariables[i], (root / "tmp").c_str());
+    }
+  }
+  void TearDown() override {
+    for (int i = 0; i < 2; ++i) SetEnvironmentVariableA(kTempVariables[i], saved[i]);
+  }
+
+  // Copies a built package as <name> into a fresh extraction folder and
+  // installs it from there.
+  int Install(const char* package, const std::string& name, int flags = 1) {
+    const std::string folder = root / ("pkg" + std::to_string(++packages));
+    EXPECT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    const std::string path = folder + "\\" + name;
+    kittest::CopyFileOrFail(kittest::WindowsPathOf(std::string(KITLOADER_PACKAGE_DIR "/") + package), path);
+    return loader.Install(path.c_str(), flags, nullptr);
+  }
+  std::set<std::string> Placed() {
+    std::set<std::string> files;
+    ListFiles(root.path(), "", files);
+    return files;
+  }
+
+  kittest::RegistrySandbox sandbox;
+  kittest::TempFolder root;
+  kittest::MemoryLog log;
+  UKitLoader loader;
+  int packages = 0;
+  const char* const kTempVariables[2] = {"TMP", "TEMP"};
+  char saved[2][MAX_PATH + 1] = {};
+};
+
+// Each package ends with its code and its log line, places exactly the files
+// named (nothing else outside the extraction folders) and leaves no
+// temporary folder.
+TEST_F(InstallTest, EachPackageEndsWithItsCodeAndPlacesOnlyItsFiles) {
+  const std::string userDpf = kUserDpf;
+  const struct Case {
+    const char* package;
+    const char* name;  // installed under this name; null: its own
+    bool perUserAllowed;
+    int flags, code;
+    const char* logText;
+    std::set<std::string> placed;
+  } cases[] = {
+      {"ombrix_suite.cab", nullptr, false, 1, 0, "ombrixopt.dat", {"dpf\\ombrixres.dat"}},
+      {"ombrix_user.cab", nullptr, true, 3, 0, "installation scope, USER", {userDpf + "\\ombrixusr.dat"}},
+      {"ombrix_user.cab", nullptr, false, 3, 0, "installation scope, MACHINE", {"dpf\\ombrixusr.dat"}},
+      {"ombrix_user.cab", nullptr, false, 2, -1, "INSTALL_SCOPE_INVALID", {}},
+      {"bad_noinf.cab", nullptr, false, 1, -1, ".inf file not found", {}},
+      {"ombrix_default.cab", nullptr, false, 1, ERROR_NOT_SUPPORTED, "PerformAction() failed", {}},
+      // Without an INF, the action an earlier package recorded runs again.
+      {"bad_noinf.cab", nullptr, false, 1, ERROR_NOT_SUPPORTED, "perform action, InfSection=DefaultInstall", {}},
+      {"bad_empty.cab", nullptr, false, 1, ERROR_NOT_SUPPORTED, "PerformAction() failed", {}},
+      {"bad_binary.cab", nullptr, false, 1, ERROR_NOT_SUPPORTED, "PerformAction() failed", {}},
+      // The profile functions read a UTF-16 INF that starts with its byte-order mark.
+      {"bad_utf16.cab", nullptr, false, 1, 0, "CopyFile succeed", {"dpf\\ombrixw.dat"}},
+      // A section the INF does not have is an optional file.
+      {"bad_nosection.cab", nullptr, false, 1, 0, "section is empty, ombrixmissing", {}},
+      {"bad_nofile.cab", nullptr, false, 1, ERROR_FILE_NOT_FOUND, "CopyFile() failed", {}},
+      {"bad_remote.cab", nullptr, false, 1, UKitLoader::kSourceOutsidePackage,
+       "installation limited to the current package only", {}},
+      // Silent: a failed copy fails the package instead of going on without the file.
+      {"bad_copy.cab", nullptr, false, 1, ERROR_PATH_NOT_FOUND, "CopyFile() failed", {}},
+      {"extract_sample.cab", "ombrix_noext", false, 1, ERROR_INVALID_PARAMETER, "invalid inf path", {}},
+      {"../package-src/bad_binary/ombrixbin.dat", "notacab.cab", false, 1, ERROR_INVALID_PARAMETER,
+       "ExtractCAB() failed", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.package);
+    log.Clear();
+    loader.m_bPerUserAllowed = c.perUserAllowed;
+    loader.m_bUIAllowed = false;
+    EXPECT_EQ(Install(c.package, c.name ? c.name : c.package, c.flags), c.code);
+    EXPECT_TRUE(log.Contains(c.logText));
+    EXPECT_EQ(Placed(), c.placed);
+    // The temporary folder held nothing else: it can be removed.
+    EXPECT_TRUE(RemoveDirectoryA((root / "tmp").c_str()) && CreateDirectoryA((root / "tmp").c_str(), nullptr));
+    for (const std::string& file : c.placed) DeleteFileA((root / file).c_str());
+  }
+  // "DestDir" 11: the system folder.
+  EXPECT_TRUE(DeleteFileA((SGetSystemDirectory().str() + "\\ombrixsys.dat").c_str()));
+  EXPECT_EQ(loader.Install("ombrix_suite.cab", 1, nullptr), ERROR_INVALID_PARAMETER);
+  EXPECT_TRUE(log.Contains("invalid path"));
+}
+
+// 1.0 goes in; a file of the same version is left alone; while the installed
+// file is held open, 2.0 goes to Conflict.0 and again to Conflict.1; once it
+// is free, 2.0 replaces 1.0.
+TEST_F(InstallTest, UpdatesReplaceOlderFilesAndLockedFilesGoToConflictFolders) {
+  const std::string installed = root / "dpf\\ombrixctl.dll";
+  ASSERT_EQ(Install("ombrixctl-1.0.0.1.cab", "ombrixctl.cab"), 0);
+  EXPECT_EQ(VersionHigh(installed), 0x00010000u);
+  EXPECT_TRUE(log.Contains("control registration not available"));
+
+  // A file of the same version stays (a catalogue file such as the control
+  // is replaced while it carries no maker's signature).
+  ASSERT_EQ(Install("ombrix_user.cab", "ombrix_user.cab"), 0);
+  log.Clear();
+  ASSERT_EQ(Install("ombrix_user.cab", "ombrix_user.cab"), 0);
+  EXPECT_TRUE(log.Contains("No need to update, " + root / "dpf\\ombrixusr.dat"));
+  EXPECT_FALSE(log.Contains("CopyFile succeed"));
+  {  // held open without delete sharing, as a running program holds its DLL
+    kit::UniqueFile held(
+        CreateFileA(installed.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    for (const char* conflict : {"Conflict.0", "Conflict.1"}) {
+      SCOPED_TRACE(conflict);
+      log.Clear();
+      ASSERT_EQ(Install("ombrixctl-2.0.0.1.cab", "ombrixctl.cab"), 0);
+      EXPECT_TRUE(log.Contains("CONFLICT, cannot delete file:"));
+      EXPECT_EQ(loader.m_strTargetFolder, UString((root / "dpf\\").c_str()) + conflict);
+      EXPECT_EQ(VersionHigh(root / ("dpf\\" + std::string(conflict) + "\\ombrixctl.dll")), 0x00020000u);
+    }
+  }
+  EXPECT_EQ(VersionHigh(installed), 0x00010000u);
+  ASSERT_EQ(Install("ombrixctl-2.0.0.1.cab", "ombrixctl.cab"), 0);
+  EXPECT_EQ(VersionHigh(installed), 0x00020000u);
+  EXPECT_EQ(Placed(), (std::set<std::string>{"dpf\\ombrixusr.dat", "dpf\\ombrixctl.dll",
+                                             "dpf\\Conflict.0\\ombrixctl.dll", "dpf\\Conflict.1\\ombrixctl.dll"}));
+}
+
+// A stop that lands while the large file is being unpacked (the INF comes
+// after it in the cabinet, so its notification aborts the extraction) ends
+// the installation with 1223 and places nothing.
+TEST_F(InstallTest, AStopDuringExtractionEndsWithCancelled) {
+  std::atomic<bool> done{false};
+  std::thread stopper([&] {
+    const std::string bulk = root / "pkg1\\ombrixbulk.dat";
+    while (!done && GetFileAttributesA(bulk.c_str()) == INVALID_FILE_ATTRIBUTES) Sleep(0);
+    loader.m_bRequestToStop = true;
+  });
+  const int result = Install("ombrix_bulk.cab", "ombrix_bulk.cab");
+  done = true;
+  stopper.join();
+  EXPECT_EQ(result, ERROR_CANCELLED);
+  EXPECT_TRUE(log.Contains("ExtractCAB() failed"));
+  EXPECT_EQ(Placed(), std::set<std::string>{});
+}
+
+}  // namespace
+
+// With a user interface a failed copy asks: Retry copies again, Ignore goes
+// on without the file, Abort fails the package with the copy's error.
+TEST_F(InstallTest, AFailedCopyAsksAbortRetryOrIgnore) {
+  loader.m_bUIAllowed = true;
+  for (const auto& answers : {std::vector<int>{IDRETRY, IDIGNORE}, std::vector<int>{IDABORT}}) {
+    log.Clear();
+    int result = -2;
+    std::thread installer([&] { result = Install("bad_copy.cab", "bad_copy.cab"); });
+    for (int answer : answers) {
+      HWND box = kittest::WaitForWindow(GetCurrentProcess(), GetCurrentProcessId(),
+                                        [](HWND w) { return kittest::WindowText(w) == L"Setup"; });
+      ASSERT_TRUE(box);
+      EXPECT_EQ(kittest::StaticText(box), L"Cannot copy file (ombrixcopy.dat)");
+      kittest::PressButton(box, answer);
+      while (IsWindow(box)) Sleep(10);
+    }
+    installer.join();
+    EXPECT_EQ(result, answers.back() == IDIGNORE ? 0 : ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(log.Count("CopyFile() failed"), answers.size());
+    EXPECT_EQ(Placed(), std::set<std::string>{});
+  }
+}

@@ -1,0 +1,52 @@
+// userregsvr.exe as kitloader starts it, on the suite's sample control: the
+// registration lands in the current user's classes, with and without /r,
+// and bad requests end with their codes. The program runs in a process of
+// its own, so it writes the prefix's real HKEY_CURRENT_USER: the keys are
+// removed afterwards.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/registry_sandbox.h"
+#include "support/test_support.h"
+
+namespace {
+
+const std::string kUserClass = "Software\\Classes\\CLSID\\{5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}";
+
+void RemoveUserRegistration() {
+  for (const char* key : {"Software\\Classes\\CLSID\\{5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}",
+                          "Software\\Classes\\Norvane.OmbrixControl.1",
+                          "Software\\Classes\\TypeLib\\{2D6B9C31-7E85-4A0F-B3C2-9F1E4D7A6B58}"}) {
+    RegDeleteTreeA(HKEY_CURRENT_USER, key);
+  }
+}
+
+TEST(UserRegSvr, RegistersForTheCurrentUserAndReportsFailures) {
+  const std::string program = kittest::WindowsPathOf(KITLOADER_BUILD_DIR "/suite/userregsvr.exe");
+  const std::string control = kittest::WindowsPathOf(KITLOADER_BUILD_DIR "/suite/ombrixctl-1.0.0.1/ombrixctl.dll");
+  const struct {
+    std::string arguments;
+    DWORD exitCode;
+    bool registered;
+  } cases[] = {
+      {"/s \"" + control + "\"", 0, true},
+      {"/s /r \"" + control + "\"", 0, true},
+      {"/s \"" + control + ".absent\"", ERROR_MOD_NOT_FOUND, false},
+      {"/s \"C:\\windows\\system32\\version.dll\"", ERROR_PROC_NOT_FOUND, false},
+      {"/s", ERROR_INVALID_PARAMETER, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    RemoveUserRegistration();
+    const kittest::ProcessResult run = kittest::RunProcess("\"" + program + "\" " + c.arguments);
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(c.exitCode, run.exitCode);
+    EXPECT_EQ(c.registered, kittest::RegValueExists(HKEY_CURRENT_USER, kUserClass + "\\InprocServer32", ""));
+    // Nothing reaches the machine's classes, /r or not.
+    EXPECT_FALSE(kittest::RegKeyExists(HKEY_LOCAL_MACHINE, kUserClass));
+  }
+  RemoveUserRegistration();
+}
+
+}  // namespace
