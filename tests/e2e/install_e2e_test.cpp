@@ -1,0 +1,112 @@
+// The real kitloader.exe installs the suite's sample control from setup.inf
+// into the machine's Downloaded Program Files folder of the prefix: a first
+// install, the same version again (left alone), an update while the
+// installed file is held open (to a Conflict.N folder), and the update to 2.0.
+// The run is another process, so the test works in the prefix's real folder
+// and removes what it installed.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "e2e/kitloader_run.h"
+#include "foundation/handles.h"
+#include "foundation/m_folders.h"
+#include "foundation/m_io.h"
+#include "support/test_support.h"
+
+namespace {
+
+std::string FileVersion(const std::string& path) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+  std::string data(size, '\0');
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT length = 0;
+  if (!size || !GetFileVersionInfoA(path.c_str(), 0, size, &data[0]) ||
+      !VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &length)) {
+    return "none";
+  }
+  return std::to_string(HIWORD(info->dwFileVersionMS)) + "." + std::to_string(LOWORD(info->dwFileVersionMS));
+}
+
+ULONGLONG WriteTime(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+  return (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+}
+
+std::set<std::string> ConflictFolders(const std::string& dpf) {
+  std::set<std::string> names;
+  WIN32_FIND_DATAA data;
+  kit::UniqueFind find(FindFirstFileA((dpf + "\\Conflict.*").c_str(), &data));
+  if (find) {
+    do names.insert(data.cFileName);
+    while (FindNextFileA(find.get(), &data));
+  }
+  return names;
+}
+
+void RemoveFolder(const std::string& folder) {
+  EmptyFolderEx(folder.c_str());
+  RemoveDirectoryA(folder.c_str());
+}
+
+// Runs kitloader.exe /s on ombrixctl.cab of `version` as setup.inf lists it.
+kittest::ProcessResult Install(const char* version, const char* commas, std::string* log) {
+  kittest::KitloaderStage stage;
+  kittest::CopyFileOrFail(kittest::WindowsPathOf(std::string(KITLOADER_PACKAGE_DIR "/ombrixctl-") + version + ".cab"),
+                          stage.folder() + "\\ombrixctl.cab");
+  stage.WriteSetupInf(std::string("[CabFiles]\r\nombrixctl.cab=1\r\n[ombrixctl.cab]\r\n"
+                                  "CLSID={5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}\r\nFileVersion=") +
+                      commas + "\r\nfile=thiscab\r\n");
+  const kittest::ProcessResult run = stage.Run("/s");
+  *log = stage.Log();
+  return run;
+}
+
+TEST(InstallE2E, FirstInstallSameVersionUpdateAndALockedFile) {
+  const std::string dpf = SGetDownloadedProgramFilesFolder().str();
+  const std::string control = dpf + "\\ombrixctl.dll";
+  const std::set<std::string> conflictsBefore = ConflictFolders(dpf);
+  DeleteFileA(control.c_str());
+  std::string log;
+
+  // A first install, per machine.
+  kittest::ProcessResult run = Install("1.0.0.1", "1,0,0,1", &log);
+  EXPECT_EQ(0u, run.exitCode) << log;
+  EXPECT_EQ("1.0", FileVersion(control));
+  EXPECT_NE(std::string::npos, log.find("control installed successfully")) << log;
+
+  // The same version again: the installed file is left as it is.
+  const ULONGLONG first = WriteTime(control);
+  Sleep(1100);
+  run = Install("1.0.0.1", "1,0,0,1", &log);
+  EXPECT_EQ(0u, run.exitCode) << log;
+  EXPECT_EQ(first, WriteTime(control));
+
+  // 2.0 while 1.0 is held open without delete sharing: the package goes to
+  // a Conflict.N folder beside it, and the held file stays as it was.
+  {
+    kit::UniqueFile held(CreateFileA(control.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held);
+    run = Install("2.0.0.1", "2,0,0,1", &log);
+  }
+  EXPECT_EQ("1.0", FileVersion(control));
+  std::set<std::string> conflicts = ConflictFolders(dpf);
+  for (const std::string& name : conflictsBefore) conflicts.erase(name);
+  ASSERT_EQ(1u, conflicts.size()) << log;
+  const std::string conflict = dpf + "\\" + *conflicts.begin();
+  EXPECT_EQ("2.0", FileVersion(conflict + "\\ombrixctl.dll")) << log;
+
+  // Released, 2.0 replaces 1.0 in place.
+  run = Install("2.0.0.1", "2,0,0,1", &log);
+  EXPECT_EQ(0u, run.exitCode) << log;
+  EXPECT_EQ("2.0", FileVersion(control));
+
+  RemoveFolder(conflict);
+  DeleteFileA(control.c_str());
+}
+
+}  // namespace
