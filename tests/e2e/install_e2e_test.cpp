@@ -17,19 +17,6 @@
 
 namespace {
 
-std::string FileVersion(const std::string& path) {
-  DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
-  std::string data(size, '\0');
-  VS_FIXEDFILEINFO* info = nullptr;
-  UINT length = 0;
-  if (!size || !GetFileVersionInfoA(path.c_str(), 0, size, &data[0]) ||
-      !VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &length)) {
-    return "none";
-  }
-  return std::to_string(HIWORD(info->dwFileVersionMS)) + "." + std::to_string(LOWORD(info->dwFileVersionMS));
-}
-
 ULONGLONG WriteTime(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
@@ -75,7 +62,7 @@ TEST(InstallE2E, FirstInstallSameVersionUpdateAndALockedFile) {
   // A first install, per machine.
   kittest::ProcessResult run = Install("1.0.0.1", "1,0,0,1", &log);
   EXPECT_EQ(0u, run.exitCode) << log;
-  EXPECT_EQ("1.0", FileVersion(control));
+  EXPECT_EQ("1.0.0.1", kittest::FileVersionOf(control));
   EXPECT_NE(std::string::npos, log.find("control installed successfully")) << log;
 
   // The same version again: the installed file is left as it is.
@@ -93,17 +80,17 @@ TEST(InstallE2E, FirstInstallSameVersionUpdateAndALockedFile) {
     ASSERT_TRUE(held);
     run = Install("2.0.0.1", "2,0,0,1", &log);
   }
-  EXPECT_EQ("1.0", FileVersion(control));
+  EXPECT_EQ("1.0.0.1", kittest::FileVersionOf(control));
   std::set<std::string> conflicts = ConflictFolders(dpf);
   for (const std::string& name : conflictsBefore) conflicts.erase(name);
   ASSERT_EQ(1u, conflicts.size()) << log;
   const std::string conflict = dpf + "\\" + *conflicts.begin();
-  EXPECT_EQ("2.0", FileVersion(conflict + "\\ombrixctl.dll")) << log;
+  EXPECT_EQ("2.0.0.1", kittest::FileVersionOf(conflict + "\\ombrixctl.dll")) << log;
 
   // Released, 2.0 replaces 1.0 in place.
   run = Install("2.0.0.1", "2,0,0,1", &log);
   EXPECT_EQ(0u, run.exitCode) << log;
-  EXPECT_EQ("2.0", FileVersion(control));
+  EXPECT_EQ("2.0.0.1", kittest::FileVersionOf(control));
 
   RemoveFolder(conflict);
   DeleteFileA(control.c_str());

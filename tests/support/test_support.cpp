@@ -166,3 +166,21 @@ void MemoryLog::Clear() {
 }
 
 }  // namespace kittest
+
+namespace kittest {
+
+std::string FileVersionOf(const std::string& path) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+  std::string data(size, '\0');
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT length = 0;
+  if (!size || !GetFileVersionInfoA(path.c_str(), 0, size, &data[0]) ||
+      !VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &length)) {
+    return "none";
+  }
+  return std::to_string(HIWORD(info->dwFileVersionMS)) + "." + std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
+         std::to_string(HIWORD(info->dwFileVersionLS)) + "." + std::to_string(LOWORD(info->dwFileVersionLS));
+}
+
+}  // namespace kittest

@@ -31,6 +31,8 @@ class TempFolder {
 };
 
 void WriteTextFile(const std::string& path, const std::string& text);
+// The file version of a file's version resource ("1.0.0.1"), "none" without one.
+std::string FileVersionOf(const std::string& path);
 std::string ReadTextFile(const std::string& path);
 bool FileExists(const std::string& path);
 void CopyFileOrFail(const std::string& from, const std::string& to);

@@ -19,27 +19,13 @@ std::string ControlPath(const char* version) {
   return kittest::WindowsPathOf(std::string(KITLOADER_BUILD_DIR "/suite/ombrixctl-") + version + "/ombrixctl.dll");
 }
 
-std::string Version(const std::string& path) {
-  DWORD ignored = 0;
-  DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
-  std::string data(size, '\0');
-  VS_FIXEDFILEINFO* info = nullptr;
-  UINT length = 0;
-  if (!size || !GetFileVersionInfoA(path.c_str(), 0, size, &data[0]) ||
-      !VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &length)) {
-    return "none";
-  }
-  return std::to_string(HIWORD(info->dwFileVersionMS)) + "." + std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
-         std::to_string(HIWORD(info->dwFileVersionLS)) + "." + std::to_string(LOWORD(info->dwFileVersionLS));
-}
-
 const IID kIid = {0x8E3F5B12, 0x4C7A, 0x4D19, {0x9B, 0x2E, 0x61, 0xA0, 0xC3, 0xD4, 0xE5, 0xF7}};
 
 TEST(OmbrixControl, EachVersionReportsItselfAndRegistersForTheMachineOrTheUser) {
   for (const char* version : {"1.0.0.1", "2.0.0.1"}) {
     SCOPED_TRACE(version);
     const std::string path = ControlPath(version);
-    EXPECT_EQ(Version(path), version);
+    EXPECT_EQ(kittest::FileVersionOf(path), version);
 
     // The type library imports stdole2, which the system registers: the
     // sandbox gets a copy of that registration.
