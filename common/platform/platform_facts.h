@@ -41,6 +41,12 @@ BOOL EvaluateAccess(AccessCheckProc accessCheck, const char* objectName, PSECURI
                     DWORD desiredAccess, PGENERIC_MAPPING mapping, PPRIVILEGE_SET privileges, LPDWORD privilegesLength,
                     LPDWORD grantedAccess, LPBOOL accessStatus);
 
+// How long the program waits for something that takes its time on a real
+// machine (a started program, a registration helper): `shipped` in the
+// shipped program. `waitName` names the wait, so that a test can shorten one
+// wait and leave the others alone.
+DWORD WaitMilliseconds(const char* waitName, DWORD shipped);
+
 }  // namespace kit::facts
 
 // The system's own answers, used by platform_facts.cpp and by a test build

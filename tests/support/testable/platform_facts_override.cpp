@@ -14,6 +14,8 @@
 //   [process.access]               AccessCheck per object name
 //   MACHINE\SOFTWARE\Microsoft=deny   grant | deny | fail; "deny 0x120089" also
 //                                  reports what would have been granted
+//   [process.waits]                how long a named wait lasts, in ms
+//   UserRegister=500               (the program's own value when left out)
 //
 // KITLOADER_TEST_FACTS_SECTION names the section to read (default
 // "process"); a program started through an accepted elevation prompt reads
@@ -139,6 +141,15 @@ BOOL EvaluateAccess(AccessCheckProc accessCheck, const char* objectName, PSECURI
   *accessStatus = FALSE;
   *grantedAccess = granted;
   return TRUE;
+}
+
+DWORD WaitMilliseconds(const char* waitName, DWORD shipped) {
+  const std::string fact = Fact(Section() + ".waits", waitName);
+  if (fact.empty()) return shipped;
+  char* end = nullptr;
+  const unsigned long parsed = std::strtoul(fact.c_str(), &end, 0);
+  if (!end || *end) BadFact(waitName, fact);
+  return parsed;
 }
 
 }  // namespace kit::facts
