@@ -1,8 +1,9 @@
 // The security descriptors of the installer servers' pipes.
 #include "installer_server/pipe_security.h"
 
-#include <sddl.h>
 #include <windows.h>
+// after windows.h
+#include <sddl.h>
 
 #include <memory>
 

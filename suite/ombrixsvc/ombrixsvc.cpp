@@ -128,11 +128,12 @@ ombrix::InstallOutcome Install(const UString& package, HWND) {
 }
 
 void WINAPI ServiceMain(DWORD, char**) {
+  // The stop event exists before the first stop request can arrive.
+  kit::UniqueHandle stop(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  g_stop = stop.get();
   g_status = RegisterServiceCtrlHandlerExA(kServiceName, Control, nullptr);
   if (!g_status) return;
   Report(SERVICE_START_PENDING);
-  kit::UniqueHandle stop(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-  g_stop = stop.get();
   // The program an update moved aside; its process has ended by now.
   DeleteFileA((OwnProgram() + ".old").c_str());
   UString folder;

@@ -63,10 +63,7 @@ void DriveHostileClients(int pipe, std::uint64_t version) {
   const std::string name = std::string("a\0.\0c\0a\0b\0", 10) + std::string(510, '\0');
   // What the server answers each: a result, 0 when the client closes without
   // waiting, -1 when the server closes the connection on a waiting client.
-  const struct {
-    std::string bytes;
-    int answer;
-  } hostile[] = {
+  const struct { std::string bytes; int answer; } hostile[] = {
       {"garbage", 0},
       {Header(0x12345678, 12, 3), ERROR_INVALID_DATA},
       {Header(pipeproto::kMagic, 12, 9), ERROR_INVALID_DATA},
@@ -103,16 +100,9 @@ void DriveHostileClients(int pipe, std::uint64_t version) {
 }
 
 TEST(PipeClient, AnswersOfTheServerReachTheCallerUnchanged) {
-  const struct {
-    int pipe;
-    const char* options;
-    std::uint64_t version;
-    int install;
-  } cases[] = {
-      {0, "/version 6020.2007.727.5 /result 0", 0x178407D702D70005ull, 0},
-      {1, "/result 3", kVersion, 3},
-      {2, "/result 2", kVersion, 2},
-      {0, "/result 0x10000000", kVersion, 0x10000000},
+  const struct { int pipe; const char* options; std::uint64_t version; int install; } cases[] = {
+      {0, "/version 6020.2007.727.5 /result 0", 0x178407D702D70005ull, 0}, {1, "/result 3", kVersion, 3},
+      {2, "/result 2", kVersion, 2}, {0, "/result 0x10000000", kVersion, 0x10000000},
       {1, "/result 1603 /version 0.0.0.0", 0, 1603},
       {2, "/answersize 16", 0, -1},  // a malformed answer reads as no server
   };
@@ -186,8 +176,7 @@ TEST(PipeClient, NoServerBusyServerAndHostileClients) {
   const std::string serverLog = server.Log();
   EXPECT_NE(std::string::npos, serverLog.find("the client went away with ")) << serverLog;
   const std::string badName = "refused: the package name is not a plain file name";
-  EXPECT_LT(serverLog.find(badName),
-            serverLog.rfind(badName));  // both bad names
+  EXPECT_LT(serverLog.find(badName), serverLog.rfind(badName));  // both bad names
 }
 
 // A window on a thread of its own that answers its messages, as the owner
@@ -222,13 +211,7 @@ struct OwnerWindow {
 TEST(PipeClient, UserModeInstallersInstallForRealInTheirScope) {
   const std::string machine = SGetDownloadedProgramFilesFolder().str() + "\\ombrixctl.dll";
   const std::string user = SGetUserDownloadedProgramFilesFolder(true).str() + "\\ombrixusr.dat";
-  const struct {
-    int pipe;
-    const char* package;
-    const char* as;
-    std::string installed;
-    int answer;
-  } cases[] = {
+  const struct { int pipe; const char* package; const char* as; std::string installed; int answer; } cases[] = {
       {1, "ombrixctl-1.0.0.1", "ombrixctl.cab", machine, 0},
       {2, "ombrix_user", "ombrix_user.cab", user, 0},
       {2, "trust_unsigned", "trust_unsigned.cab", "", int(TRUST_E_SUBJECT_NOT_TRUSTED)},
@@ -261,19 +244,13 @@ TEST(PipeClient, UserModeInstallersInstallForRealInTheirScope) {
 // A standard user's run of the test build hands the package to the Installer
 // Service, and the service's answer decides the run.
 TEST(PipeClient, AStandardUsersRunInstallsThroughTheService) {
-  const struct {
-    const char* options;
-    DWORD exitCode;
-    const char* logged;
-  } cases[] = {
+  const struct { const char* options; DWORD exitCode; const char* logged; } cases[] = {
       {"/result 0", 0, "Installation through service succeeded"},
       {"/result 3", 0, "The computer need be rebooted to complete the installation"},
       // The routes after the service's have their say: the run fails.
       {"/result 1603", DWORD(-1), "failed to install through service\r\n"},
   };
-  kittest::FactsFile facts(
-      "[process]\nIntegrityLevel=0x2000\nAdministratorsMember=0\nElevationType="
-      "default\n");
+  kittest::FactsFile facts("[process]\nIntegrityLevel=0x2000\nAdministratorsMember=0\nElevationType=default\n");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.options);
     PipeServer server(0, c.options);
@@ -355,25 +332,18 @@ TEST(InstallerService, ServesOneClientAtATimeAndSurvivesHostileClients) {
 TEST(InstallerService, AStandardUsersRunInstallsThroughTheRealService) {
   const std::string control = SGetDownloadedProgramFilesFolder().str() + "\\ombrixctl.dll";
   const char kControl[] = "CLSID={5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}\r\nFileVersion=1,0,0,1\r\n";
-  const char kUpdate[] =
-      "CLSID=Service:Norvane Networks Component "
-      "Installer\r\nFileVersion=6010,2007,1001,0\r\n";
-  const struct {
-    const char* options;
-    const char* package;  // under build/packages
-    const char* section;
-    const char* logged;
-    std::uint64_t versionAfter;
-  } cases[] = {
+  const char kUpdate[] = "CLSID=Service:Norvane Networks Component Installer\r\nFileVersion=6010,2007,1001,0\r\n";
+  // Options of the service, the package (under build/packages), its section
+  // of setup.inf, what the run logs, the service's version afterwards.
+  const struct { const char* options; const char* package; const char* section; const char* logged;
+                 std::uint64_t versionAfter; } cases[] = {
       {"", "ombrixctl-1.0.0.1", kControl, "control installed successfully using installer service\r\n",
        kServiceVersion},
-      {"/result 3", "ombrixctl-1.0.0.1", kControl, "The computer need be rebooted", kServiceVersion},
+      {"/result 3", "ombrixctl-1.0.0.1", kControl, "reboot required", kServiceVersion},
       {"", "NorvaneISUpdate-6010.2007.1001.0", kUpdate, "Service updated itself successfully", kUpdatedVersion},
       {"", "NorvaneISUpdate-othersigner", kUpdate, "Service failed to update itself", kServiceVersion},
   };
-  kittest::FactsFile facts(
-      "[process]\nIntegrityLevel=0x2000\nAdministratorsMember=0\nElevationType="
-      "default\n");
+  kittest::FactsFile facts("[process]\nIntegrityLevel=0x2000\nAdministratorsMember=0\nElevationType=default\n");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.package);
     DeleteFileA(control.c_str());
@@ -386,8 +356,7 @@ TEST(InstallerService, AStandardUsersRunInstallsThroughTheRealService) {
     stage.WriteSetupInf("[CabFiles]\r\n" + name + "=1\r\n[" + name + "]\r\n" + c.section);
     const kittest::ProcessResult run = stage.Run("/s");
     const std::string log = stage.Log();
-    // An installed component whose update failed still works: the run reports
-    // 0.
+    // An installed component whose update failed still works: the run reports 0.
     EXPECT_EQ(0u, run.exitCode) << log << service.Log();
     EXPECT_NE(std::string::npos, log.find(c.logged)) << log;
     EXPECT_NE(std::string::npos, log.find("| SERVICE\r\n")) << log;
