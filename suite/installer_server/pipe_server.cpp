@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "foundation/UClasses.h"
 #include "foundation/errorlog.h"
 #include "foundation/handles.h"
 #include "foundation/m_textconv.h"
@@ -205,7 +206,12 @@ std::uint32_t PipeServer::Receive(Connection& client, const unsigned char* heade
   if (m_options.holdMs) Sleep(m_options.holdMs);
   std::uint32_t answer = m_options.result;
   if (m_install && !m_options.forceResult && !m_options.discard) {
-    const InstallOutcome outcome = m_install(path, m_window);
+    // Whatever the installation raises costs this request, never the server.
+    int failed = 0;
+    InstallOutcome outcome;
+    if (CatchAndLog(KL_CATCH_SITE(kServe, "PipeServer::Receive()"), failed,
+                    [&] { outcome = m_install(path, m_window); }) != 0)
+      outcome.answer = AnswerForInstallResult(failed);
     answer = outcome.answer;
     m_lastClient = outcome.lastClient;
   }
