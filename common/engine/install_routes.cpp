@@ -219,10 +219,11 @@ int USmartUpdateEx::InstallUsingService(int serviceType, const char* packagePath
         "USmartUpdateEx::InstallUsingService() - Update Service(), check version for (%d.%d.%d.%d, %d.%d.%d.%d) "
         "and (%d.%d.%d.%d, %d.%d.%d.%d)\n",
         6010, 0, 0, 0, 6010, 2007, 1001, 0, 6020, 0, 0, 0, 6020, 2007, 727, 0);
-    if (NeedsFixedUpdateName(oldVersion)) {
+    UString folder, name;
+    SSplitPath(package, &folder, &name);
+    // A package that already has the fixed name would be copied onto itself.
+    if (NeedsFixedUpdateName(oldVersion) && !name.EqualsNoCase(kFixedUpdateName)) {
       LogRecord(kLogTrace, kInstallUsingService, UString("need rename cab file"));
-      UString folder;
-      SSplitPath(package, &folder, nullptr);
       const UString copy = folder + kFixedUpdateName;
       if (!CopyFileA(package.c_str(), copy.c_str(), FALSE)) {
         const UString error = SGetErrorText(GetLastError());

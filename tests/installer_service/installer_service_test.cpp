@@ -7,9 +7,11 @@
 #include <thread>
 
 #include "e2e/kitloader_run.h"
+#include "foundation/m_folders.h"
 #include "installer_service/pipe_messages.h"
 #include "support/platform_facts_support.h"
 #include "support/test_support.h"
+#include "support/window_driver.h"
 
 namespace {
 
@@ -31,6 +33,7 @@ class PipeServer {
   }
   std::string folder() const { return m_temp / ("OmbrixInstaller" + std::to_string(m_pipe)); }
   std::string Log() const { return kittest::ReadTextFile(m_temp / "logterminal.txt"); }
+  const kittest::ChildProcess& process() const { return m_process; }
 
  private:
   int m_pipe;
@@ -54,9 +57,51 @@ std::string Bytes(std::size_t n) {
   return s;
 }
 
+// Clients that send garbage, lie, leave or stall, one after the other, each
+// followed by a version request the server must still answer.
+void DriveHostileClients(int pipe, std::uint64_t version) {
+  const std::string name = std::string("a\0.\0c\0a\0b\0", 10) + std::string(510, '\0');
+  // What the server answers each: a result, 0 when the client closes without
+  // waiting, -1 when the server closes the connection on a waiting client.
+  const struct { std::string bytes; int answer; } hostile[] = {
+      {"garbage", 0},
+      {Header(0x12345678, 12, 3), ERROR_INVALID_DATA},
+      {Header(pipeproto::kMagic, 12, 9), ERROR_INVALID_DATA},
+      {Header(pipeproto::kMagic, 40, 3), ERROR_INVALID_DATA},
+      {Header(pipeproto::kMagic, 100, 2) + name, ERROR_INVALID_DATA},
+      {Header(pipeproto::kMagic, 0xFFFFFFFF, 2) + name, ERROR_FILE_TOO_LARGE},
+      {Header(pipeproto::kMagic, 532 + 4, 2) + std::string(520, 'x') + "abcd", ERROR_INVALID_NAME},
+      {Header(pipeproto::kMagic, 532 + 4, 2) + std::string(".\0.\0\\\0a\0", 8) + std::string(512, '\0') + "abcd",
+       ERROR_INVALID_NAME},                                                                   // "..\\a"
+      {Header(pipeproto::kMagic, 532 + 100000, 2) + name + Bytes(5000), 0},                   // gone mid-stream
+      {Header(pipeproto::kMagic, 532 + 100000, 2) + name + Bytes(5000), ERROR_INVALID_DATA},  // size lies, waits
+      {Header(pipeproto::kMagic, 16, 5) + "ab", -1},                                          // stalls inside a request
+  };
+  for (const auto& c : hostile) {
+    SCOPED_TRACE(c.bytes.substr(0, 12));
+    {
+      // The server listens again a moment after its last client's end.
+      kit::UniqueFile client;
+      for (int i = 0; i < 50 && !client; ++i) {
+        WaitNamedPipeA(pipeproto::PipeName(pipe), 5000);
+        client.reset(CreateFileA(pipeproto::PipeName(pipe), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                 nullptr));
+      }
+      ASSERT_TRUE(client);
+      DWORD done = 0;
+      EXPECT_TRUE(WriteFile(client.get(), c.bytes.data(), static_cast<DWORD>(c.bytes.size()), &done, nullptr));
+      if (unsigned char response[20] = {}; c.answer) {
+        EXPECT_EQ(c.answer > 0, ReadFile(client.get(), response, sizeof response, &done, nullptr) != FALSE);
+        EXPECT_EQ(static_cast<std::uint32_t>(c.answer > 0 ? c.answer : 0), pipeproto::ReadWord(response + 12));
+      }
+    }
+    EXPECT_EQ(version, srvGetServiceVersion(20000, pipe));
+  }
+}
+
 TEST(PipeClient, AnswersOfTheServerReachTheCallerUnchanged) {
   const struct { int pipe; const char* options; std::uint64_t version; int install; } cases[] = {
-      {0, "/version 6020.2007.727.5", 0x178407D702D70005ull, 0}, {1, "/result 3", kVersion, 3},
+      {0, "/version 6020.2007.727.5 /result 0", 0x178407D702D70005ull, 0}, {1, "/result 3", kVersion, 3},
       {2, "/result 2", kVersion, 2}, {0, "/result 0x10000000", kVersion, 0x10000000},
       {1, "/result 1603 /version 0.0.0.0", 0, 1603},
       {2, "/answersize 16", 0, -1},  // a malformed answer reads as no server
@@ -76,7 +121,7 @@ TEST(PipeClient, AnswersOfTheServerReachTheCallerUnchanged) {
 
 TEST(PipeClient, PackagesStreamIntactAndBadPackagesNeverLeave) {
   kittest::TempFolder folder;
-  PipeServer server(0, "/keep");
+  PipeServer server(0, "/keep /result 0");
   for (std::size_t size : {1u, 16384u, 16385u, 3u * 16384u + 7u}) {
     const std::string name = "pkg" + std::to_string(size) + ".cab";
     const std::string bytes = Bytes(size);
@@ -126,48 +171,74 @@ TEST(PipeClient, NoServerBusyServerAndHostileClients) {
   EXPECT_EQ(7, first);
   EXPECT_TRUE(log.Contains("Pipe is busy. Wait for 30 seconds"));
 
-  const std::string name = std::string("a\0.\0c\0a\0b\0", 10) + std::string(510, '\0');
-  // What the server answers each: a result, 0 when the client closes without
-  // waiting, -1 when the server closes the connection on a waiting client.
-  const struct { std::string bytes; int answer; } hostile[] = {
-      {"garbage", 0},
-      {Header(0x12345678, 12, 3), ERROR_INVALID_DATA},
-      {Header(pipeproto::kMagic, 12, 9), ERROR_INVALID_DATA},
-      {Header(pipeproto::kMagic, 40, 3), ERROR_INVALID_DATA},
-      {Header(pipeproto::kMagic, 100, 2) + name, ERROR_INVALID_DATA},
-      {Header(pipeproto::kMagic, 0xFFFFFFFF, 2) + name, ERROR_FILE_TOO_LARGE},
-      {Header(pipeproto::kMagic, 532 + 4, 2) + std::string(520, 'x') + "abcd", ERROR_INVALID_NAME},
-      {Header(pipeproto::kMagic, 532 + 4, 2) + std::string(".\0.\0\\\0a\0", 8) + std::string(512, '\0') + "abcd",
-       ERROR_INVALID_NAME},                                                                   // "..\\a"
-      {Header(pipeproto::kMagic, 532 + 100000, 2) + name + Bytes(5000), 0},                   // gone mid-stream
-      {Header(pipeproto::kMagic, 532 + 100000, 2) + name + Bytes(5000), ERROR_INVALID_DATA},  // size lies, waits
-      {Header(pipeproto::kMagic, 16, 5) + "ab", -1},                                          // stalls inside a request
-  };
-  for (const auto& c : hostile) {
-    SCOPED_TRACE(c.bytes.substr(0, 12));
-    {
-      // The server listens again a moment after its last client's end.
-      kit::UniqueFile pipe;
-      for (int i = 0; i < 50 && !pipe; ++i) {
-        WaitNamedPipeA(pipeproto::PipeName(2), 5000);
-        pipe.reset(
-            CreateFileA(pipeproto::PipeName(2), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-      }
-      ASSERT_TRUE(pipe);
-      DWORD done = 0;
-      EXPECT_TRUE(WriteFile(pipe.get(), c.bytes.data(), static_cast<DWORD>(c.bytes.size()), &done, nullptr));
-      if (unsigned char response[20] = {}; c.answer) {
-        EXPECT_EQ(c.answer > 0, ReadFile(pipe.get(), response, sizeof response, &done, nullptr) != FALSE);
-        EXPECT_EQ(static_cast<std::uint32_t>(c.answer > 0 ? c.answer : 0), pipeproto::ReadWord(response + 12));
-      }
-    }
-    EXPECT_EQ(kVersion, srvGetServiceVersion(20000, 2));
-  }
+  DriveHostileClients(2, kVersion);
   EXPECT_FALSE(kittest::FileExists(server.folder() + "\\a.cab"));
   const std::string serverLog = server.Log();
   EXPECT_NE(std::string::npos, serverLog.find("the client went away with ")) << serverLog;
   const std::string badName = "refused: the package name is not a plain file name";
   EXPECT_LT(serverLog.find(badName), serverLog.rfind(badName));  // both bad names
+}
+
+// A window on a thread of its own that answers its messages, as the owner
+// of another process's box.
+struct OwnerWindow {
+  OwnerWindow() {
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    thread = std::thread([this, ready] {
+      threadId = GetCurrentThreadId();
+      window = CreateWindowA("STATIC", "owner", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+      SetEvent(ready);
+      MSG message;
+      while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
+      DestroyWindow(window);
+    });
+    WaitForSingleObject(ready, INFINITE);
+    CloseHandle(ready);
+  }
+  ~OwnerWindow() {
+    PostThreadMessageA(threadId, WM_QUIT, 0, 0);
+    thread.join();
+  }
+  HWND window = nullptr;
+  DWORD threadId = 0;
+  std::thread thread;
+};
+
+// The user-mode installers install what they receive: the high-integrity
+// one per machine, the medium-integrity one for the user; a package that
+// fails verification is refused; a copy failure asks through a box owned by
+// the window the client named.
+TEST(PipeClient, UserModeInstallersInstallForRealInTheirScope) {
+  const std::string machine = SGetDownloadedProgramFilesFolder().str() + "\\ombrixctl.dll";
+  const std::string user = SGetUserDownloadedProgramFilesFolder(true).str() + "\\ombrixusr.dat";
+  const struct { int pipe; const char* package; const char* as; std::string installed; int answer; } cases[] = {
+      {1, "ombrixctl-1.0.0.1", "ombrixctl.cab", machine, 0},
+      {2, "ombrix_user", "ombrix_user.cab", user, 0},
+      {2, "trust_unsigned", "trust_unsigned.cab", "", int(TRUST_E_SUBJECT_NOT_TRUSTED)},
+      {1, "bad_copy", "bad_copy.cab", "", -2},  // the box, answered Abort
+  };
+  kittest::TempFolder folder;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.package);
+    DeleteFileA(c.installed.c_str());
+    kittest::CopyFileOrFail(kittest::WindowsPathOf(std::string(KITLOADER_PACKAGE_DIR "/") + c.package + ".cab"),
+                            folder / c.as);
+    PipeServer server(c.pipe, "");
+    OwnerWindow owner;
+    EXPECT_EQ(0, srvSetUIWindow(owner.window, 5000, c.pipe));
+    int answer = 0;
+    std::thread client([&] { answer = srvInstallControl((folder / c.as).c_str(), 0, c.pipe); });
+    if (c.answer == -2) {
+      HWND box = kittest::WaitForWindow(server.process().handle(), server.process().id(),
+                                        [](HWND w) { return kittest::WindowText(w) == L"Setup"; });
+      EXPECT_EQ(owner.window, GetWindow(box, GW_OWNER)) << server.Log();
+      kittest::PressButton(box, IDABORT);
+    }
+    client.join();
+    EXPECT_TRUE(c.answer == -2 ? answer != 0 : answer == c.answer) << answer << server.Log();
+    EXPECT_TRUE(c.installed.empty() || kittest::FileExists(c.installed)) << server.Log();
+    DeleteFileA(c.installed.c_str());
+  }
 }
 
 // A standard user's run of the test build hands the package to the Installer
@@ -185,7 +256,9 @@ TEST(PipeClient, AStandardUsersRunInstallsThroughTheService) {
     PipeServer server(0, c.options);
     kittest::KitloaderStage stage(kittest::WindowsPathOf(KITLOADER_TESTABLE_EXE), "kl_pipe.exe");
     kittest::WriteTextFile(stage.folder() + "\\pkg.cab", "package bytes");
-    stage.WriteSetupInf("[CabFiles]\r\npkg.cab=1\r\n[pkg.cab]\r\nCLSID={11111111-2222-3333-4444-555555555555}\r\n");
+    stage.WriteSetupInf(
+        "[CabFiles]\r\npkg.cab=1\r\n[pkg.cab]\r\nCLSID={"
+        "11111111-2222-3333-4444-555555555555}\r\n");
     const kittest::ProcessResult run = stage.Run("/s");
     const std::string log = stage.Log();
     EXPECT_TRUE(c.exitCode == DWORD(-1) ? run.exitCode != 0 : run.exitCode == c.exitCode) << log;
@@ -196,3 +269,101 @@ TEST(PipeClient, AStandardUsersRunInstallsThroughTheService) {
 }
 
 }  // namespace
+
+// The Installer Service installed into the prefix's service control manager
+// from a folder of the test, started, and at the end stopped and deleted.
+class InstalledService {
+ public:
+  static constexpr const char* kName = "Norvane Networks Component Installer";
+  explicit InstalledService(const std::string& options)
+      : m_manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), CloseServiceHandle) {
+    kittest::CopyFileOrFail(kittest::WindowsPathOf(OMBRIXSVC_EXE), program());
+    const std::string command = "\"" + program() + "\" /temp \"" + m_temp.path() + "\" /iotimeout 1500 " + options;
+    m_service = kit::UniqueWithCloser<SC_HANDLE>(
+        CreateServiceA(m_manager.get(), kName, kName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr, nullptr,
+                       nullptr),
+        CloseServiceHandle);
+    EXPECT_TRUE(m_service && StartServiceA(m_service.get(), 0, nullptr)) << GetLastError();
+    for (int i = 0; i < 100 && !srvGetServiceVersion(500, 0); ++i) Sleep(100);
+  }
+  ~InstalledService() {
+    SERVICE_STATUS status{};
+    ControlService(m_service.get(), SERVICE_CONTROL_STOP, &status);
+    for (int i = 0; i < 200 && State() != SERVICE_STOPPED; ++i) Sleep(50);
+    EXPECT_EQ(DWORD(SERVICE_STOPPED), State());
+    EXPECT_TRUE(DeleteService(m_service.get()));
+    m_service.reset();
+    // The process lets go of its program a moment after it reported stopped.
+    for (int i = 0; i < 100 && !DeleteFileA(program().c_str()); ++i) Sleep(50);
+  }
+  DWORD State() const {
+    SERVICE_STATUS status{};
+    return QueryServiceStatus(m_service.get(), &status) ? status.dwCurrentState : 0;
+  }
+  std::string program() const { return m_folder / "ombrixsvc.exe"; }
+  std::string Log() const { return kittest::ReadTextFile(m_temp / "logterminal.txt"); }
+
+ private:
+  kittest::TempFolder m_folder, m_temp;
+  kit::UniqueWithCloser<SC_HANDLE> m_manager;
+  kit::UniqueWithCloser<SC_HANDLE> m_service;
+};
+
+constexpr std::uint64_t kServiceVersion = 0x177A07D703E80000ull;  // 6010.2007.1000.0
+constexpr std::uint64_t kUpdatedVersion = 0x177A07D703E90000ull;  // 6010.2007.1001.0
+
+TEST(InstallerService, ServesOneClientAtATimeAndSurvivesHostileClients) {
+  InstalledService service("/result 0");
+  EXPECT_EQ(DWORD(SERVICE_RUNNING), service.State());
+  EXPECT_EQ(kServiceVersion, srvGetServiceVersion(5000, 0));
+  // Nobody else serves under its name while it runs.
+  kit::UniqueFile second(
+      CreateNamedPipeA(pipeproto::PipeName(0), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE, 1, 4096, 4096, 0, nullptr));
+  EXPECT_FALSE(second);
+  DriveHostileClients(0, kServiceVersion);
+  EXPECT_NE(std::string::npos, service.Log().find("the client went away with ")) << service.Log();
+}
+
+// A standard user's run of the test build: the service installs the sample
+// control per machine, forwards a restart request, replaces itself with its
+// update and comes back with the higher version, and refuses an update that
+// is not signed by one of its own certificates.
+TEST(InstallerService, AStandardUsersRunInstallsThroughTheRealService) {
+  const std::string control = SGetDownloadedProgramFilesFolder().str() + "\\ombrixctl.dll";
+  const char kControl[] = "CLSID={5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}\r\nFileVersion=1,0,0,1\r\n";
+  const char kUpdate[] = "CLSID=Service:Norvane Networks Component Installer\r\nFileVersion=6010,2007,1001,0\r\n";
+  // Options of the service, the package (under build/packages), its section
+  // of setup.inf, what the run logs, the service's version afterwards.
+  const struct { const char* options; const char* package; const char* section; const char* logged;
+                 std::uint64_t versionAfter; } cases[] = {
+      {"", "ombrixctl-1.0.0.1", kControl, "control installed successfully using installer service\r\n",
+       kServiceVersion},
+      {"/result 3", "ombrixctl-1.0.0.1", kControl, "reboot required", kServiceVersion},
+      {"", "NorvaneISUpdate-6010.2007.1001.0", kUpdate, "Service updated itself successfully", kUpdatedVersion},
+      {"", "NorvaneISUpdate-othersigner", kUpdate, "Service failed to update itself", kServiceVersion},
+  };
+  kittest::FactsFile facts("[process]\nIntegrityLevel=0x2000\nAdministratorsMember=0\nElevationType=default\n");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.package);
+    DeleteFileA(control.c_str());
+    InstalledService service(c.options);
+    kittest::KitloaderStage stage(kittest::WindowsPathOf(KITLOADER_TESTABLE_EXE), "kl_service.exe");
+    // The update under the fixed name an older service expects.
+    const std::string name = c.section == kUpdate ? "NorvaneISUpdate.cab" : "ombrixctl.cab";
+    kittest::CopyFileOrFail(kittest::WindowsPathOf(std::string(KITLOADER_PACKAGE_DIR "/") + c.package + ".cab"),
+                            stage.folder() + "\\" + name);
+    stage.WriteSetupInf("[CabFiles]\r\n" + name + "=1\r\n[" + name + "]\r\n" + c.section);
+    const kittest::ProcessResult run = stage.Run("/s");
+    const std::string log = stage.Log();
+    // An installed component whose update failed still works: the run reports 0.
+    EXPECT_EQ(0u, run.exitCode) << log << service.Log();
+    EXPECT_NE(std::string::npos, log.find(c.logged)) << log;
+    EXPECT_NE(std::string::npos, log.find("| SERVICE\r\n")) << log;
+    EXPECT_EQ(c.versionAfter, srvGetServiceVersion(20000, 0));
+    EXPECT_EQ(c.versionAfter == kUpdatedVersion ? "6010.2007.1001.0" : "6010.2007.1000.0",
+              kittest::FileVersionOf(service.program()));
+    EXPECT_EQ(c.options[0] == '\0' && c.section == kControl, kittest::FileVersionOf(control) == "1.0.0.1");
+  }
+  DeleteFileA(control.c_str());
+}
