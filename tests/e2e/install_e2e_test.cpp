@@ -3,7 +3,8 @@
 // install, the same version again (left alone), an update while the
 // installed file is held open (to a Conflict.N folder), and the update to 2.0.
 // The run is another process, so the test works in the prefix's real folder
-// and removes what it installed.
+// and removes what it installed. Also: a per-user package of the test build
+// at medium integrity, and Cancel while a package is being unpacked.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -13,7 +14,9 @@
 #include "foundation/handles.h"
 #include "foundation/m_folders.h"
 #include "foundation/m_io.h"
+#include "support/platform_facts_support.h"
 #include "support/test_support.h"
+#include "support/window_driver.h"
 
 namespace {
 
@@ -32,6 +35,25 @@ std::set<std::string> ConflictFolders(const std::string& dpf) {
     while (FindNextFileA(find.get(), &data));
   }
   return names;
+}
+
+// Every file and folder below `folder` (folders end with a backslash), the
+// shared log aside.
+std::set<std::string> Entries(const std::string& folder, const std::string& relative = "") {
+  std::set<std::string> out;
+  WIN32_FIND_DATAA data;
+  kit::UniqueFind find(FindFirstFileA((folder + relative + "\\*").c_str(), &data));
+  for (bool more = static_cast<bool>(find); more; more = FindNextFileA(find.get(), &data)) {
+    const std::string name = data.cFileName, path = relative + "\\" + name;
+    if (name == "." || name == ".." || name.rfind("logterminal", 0) == 0) continue;
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      out.insert(path.substr(1));
+      continue;
+    }
+    out.insert(path.substr(1) + "\\");
+    for (const std::string& inner : Entries(folder, path)) out.insert(inner);
+  }
+  return out;
 }
 
 void RemoveFolder(const std::string& folder) {
@@ -94,6 +116,55 @@ TEST(InstallE2E, FirstInstallSameVersionUpdateAndALockedFile) {
 
   RemoveFolder(conflict);
   DeleteFileA(control.c_str());
+}
+
+// Below high integrity per-user installation is allowed: the package that
+// asks for it lands in the user's folder and not in the machine's.
+TEST(InstallE2E, APerUserPackageLandsInTheUsersFolder) {
+  const std::string user = SGetUserDownloadedProgramFilesFolder(false).str() + "\\ombrixusr.dat";
+  const std::string machine = SGetDownloadedProgramFilesFolder().str() + "\\ombrixusr.dat";
+  DeleteFileA(user.c_str());
+  DeleteFileA(machine.c_str());
+  kittest::FactsFile facts("[process]\nIntegrityLevel=0x2000\nAdministratorsMember=0\nElevationType=default\n");
+  kittest::KitloaderStage stage(kittest::WindowsPathOf(KITLOADER_TESTABLE_EXE));
+  kittest::CopyFileOrFail(kittest::WindowsPathOf(KITLOADER_PACKAGE_DIR "/ombrix_user.cab"),
+                          stage.folder() + "\\ombrix_user.cab");
+  const kittest::ProcessResult run = stage.Run("/s /i ombrix_user.cab");
+  const std::string log = stage.Log();
+  EXPECT_EQ(0u, run.exitCode) << log;
+  EXPECT_NE(std::string::npos, log.find("installation scope, USER")) << log;
+  EXPECT_TRUE(kittest::FileExists(user)) << log;
+  EXPECT_FALSE(kittest::FileExists(machine)) << log;
+  DeleteFileA(user.c_str());
+}
+
+// Cancel while the large file of a package is being unpacked: the run ends
+// with the Cancel code, reports it, and leaves neither the temporary folder
+// nor the extracted files behind.
+TEST(InstallE2E, CancelDuringExtractionLeavesNoFolders) {
+  kittest::KitloaderStage stage;
+  kittest::CopyFileOrFail(kittest::WindowsPathOf(KITLOADER_PACKAGE_DIR "/ombrix_bulk.cab"),
+                          stage.folder() + "\\ombrix_bulk.cab");
+  kittest::ChildProcess run = stage.Start("/i ombrix_bulk.cab");
+  HWND progress = kittest::WaitForWindow(run.handle(), run.id(), kittest::IsProgressWindow);
+  ASSERT_TRUE(progress);
+  const auto extracting = [&] {
+    for (const std::string& entry : Entries(stage.tempFolder())) {
+      if (entry.find("\\ombrixbulk.dat") != std::string::npos) return true;
+    }
+    return false;
+  };
+  for (DWORD start = GetTickCount(); !extracting() && GetTickCount() - start < 60000;) Sleep(1);
+  kittest::PressButton(progress, IDCANCEL);
+  HWND box = kittest::WaitForWindow(run.handle(), run.id(), kittest::IsMessageBox);
+  ASSERT_TRUE(box);
+  EXPECT_NE(std::wstring::npos, kittest::StaticText(box).find(L"4294967294"));
+  kittest::PressButton(box, IDOK);
+  const kittest::ProcessResult result = run.Wait();
+  const std::string log = stage.Log();
+  EXPECT_EQ(static_cast<DWORD>(-2), result.exitCode) << log;
+  EXPECT_NE(std::string::npos, log.find("ExtractCAB() failed, 1223")) << log;
+  EXPECT_EQ(std::set<std::string>{}, Entries(stage.tempFolder())) << log;
 }
 
 }  // namespace
