@@ -4,6 +4,10 @@
 #include <windows.h>
 
 #include <atomic>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "foundation/UClasses.h"
 #include "foundation/string_lists.h"
@@ -21,6 +25,9 @@ class UKitLoader : public UObject {
   // section is no failure. 0 or an error code.
   static int GetInfSection(UStringPairList* pairs, const char* section, const char* infPath,
                            const char* platformTag, const char* languageTag);
+  // The same with the file's section names already read (null: read them).
+  static int GetInfSection(UStringPairList* pairs, const char* section, const char* infPath,
+                           const char* platformTag, const char* languageTag, const UStringList* sectionNames);
 
   // Installs one verified cabinet in this process. flags: 1 a per-machine,
   // 2 a per-user installation is allowed. 0 or an error code.
@@ -101,7 +108,22 @@ class UKitLoader : public UObject {
  private:
   int InstallPackage(const UString& cabPath, int flags);
   int ChooseTarget(int scope, int flags);
-  void ProcessCodeList(UStringPairList& addCode, const char* infPath, int scope, bool checkOnly, bool* locked);
+  void ProcessCodeList(UStringPairList& addCode, std::vector<UStringPairList>& sections,
+                       const UStringList* sectionNames, const char* infPath, int scope, bool checkOnly, bool* locked);
   void SwitchToConflictFolder(int scope);
   int CopyPackageFile(const UString& source, const UString& destination, const char* sectionName);
+  UString CommonPath(const UString& fileName);
+
+  // What one installation reads once (reset when it starts): the names in
+  // the system and Windows folders, where each file name was found there
+  // (empty: nowhere), so both passes place a file alike, and the version of
+  // each extracted file.
+  struct InstallReads {
+    bool foldersListed = false;
+    UString systemFolder, windowsFolder;
+    std::set<std::string> systemNames, windowsNames;
+    std::map<std::string, UString> commonPaths;
+    std::map<std::string, std::pair<DWORD, DWORD>> versions;
+  };
+  InstallReads m_reads;
 };

@@ -194,18 +194,20 @@ int UKitLoader::OpenExtractedFile(const char* storedName) {
 
 int UKitLoader::CloseExtractedFile(int fd, const char* storedName, unsigned short date, unsigned short time,
                                    unsigned short attributes) {
-  _close(fd);
-  if (m_bRequestToStop.load()) return -1;
-  UString path = m_strCabFolder + storedName;
-  kit::UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file) {
-    FILETIME local, utc;
-    if (DosDateTimeToFileTime(date, time, &local) && LocalFileTimeToFileTime(&local, &utc)) {
-      SetFileTime(file.get(), &utc, nullptr, &utc);
-    }
+  if (m_bRequestToStop.load()) {
+    _close(fd);
+    return -1;
   }
-  file.reset();
+  // The file's time goes on through the descriptor FDI wrote with, before
+  // it is closed: no second open per file.
+  FILETIME local, utc;
+  const HANDLE written = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  if (written != INVALID_HANDLE_VALUE && DosDateTimeToFileTime(date, time, &local) &&
+      LocalFileTimeToFileTime(&local, &utc)) {
+    SetFileTime(written, &utc, nullptr, &utc);
+  }
+  _close(fd);
+  const UString path = m_strCabFolder + storedName;
   SetFileAttributesA(path.c_str(), attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
   return TRUE;

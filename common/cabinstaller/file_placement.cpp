@@ -5,11 +5,17 @@
 // control.
 #include <windows.h>
 
+#include <set>
+#include <string>
+#include <utility>
+
 #include "cabinstaller/UKitLoader.h"
+#include "cabinstaller/cab_directory.h"
 #include "cabinstaller/file_section.h"
 #include "engine/USmartUpdateEx.h"
 #include "foundation/handles.h"
 #include "foundation/m_folders.h"
+#include "foundation/m_io.h"
 
 namespace {
 
@@ -20,6 +26,39 @@ constexpr UINT kDialogNotice = WM_USER + 0x30;  // wParam 0: a box opens, 1: it 
 bool FileFound(const UString& path) {
   WIN32_FIND_DATAA data;
   return static_cast<bool>(kit::UniqueFind(FindFirstFileA(path.c_str(), &data)));
+}
+
+// Makes every missing folder level of a file name below its destination
+// folder (the destination itself must exist: nothing above it is made).
+void CreateNameFolders(const UString& destFolder, const UString& fileName) {
+  std::string relative = fileName.str();
+  const std::size_t cut = relative.find_last_of("\\/");
+  if (cut == std::string::npos) return;
+  relative.resize(cut);
+  for (char& c : relative) {
+    if (c == '/') c = '\\';
+  }
+  createSubFolder(destFolder.c_str(), relative.c_str());
+}
+
+// A file name as the file system compares it: without regard to case.
+std::string FoldedName(const std::string& name) {
+  std::string folded = name;
+  if (!folded.empty()) CharUpperBuffA(&folded[0], static_cast<DWORD>(folded.size()));
+  return folded;
+}
+
+// Every name in a folder, long and short, folded.
+std::set<std::string> FolderNames(const UString& folder) {
+  std::set<std::string> names;
+  if (folder.empty()) return names;
+  WIN32_FIND_DATAA data;
+  kit::UniqueFind find(FindFirstFileA((SAddTrailingBackslash(folder) + "*").c_str(), &data));
+  for (bool more = static_cast<bool>(find); more; more = FindNextFileA(find.get(), &data)) {
+    names.insert(FoldedName(data.cFileName));
+    if (data.cAlternateFileName[0]) names.insert(FoldedName(data.cAlternateFileName));
+  }
+  return names;
 }
 
 }  // namespace
@@ -56,6 +95,38 @@ int UKitLoader::CopyPackageFile(const UString& source, const UString& destinatio
   }
 }
 
+// Where a file of this name lies in the system or the Windows folder, asked
+// once per installation: the check pass may delete the file it found there,
+// and the install pass must then put the new file back in its place. Both
+// folders are listed once instead of searched per file; a name that a
+// search would read differently (separators, wildcards, a stream, trailing
+// dots or blanks) is searched for as before.
+UString UKitLoader::CommonPath(const UString& fileName) {
+  const std::string& name = fileName.str();
+  const auto known = m_reads.commonPaths.find(name);
+  if (known != m_reads.commonPaths.end()) return known->second;
+  UString path;
+  if (name.empty() || name.find_first_of("\\/*?:") != std::string::npos || name.back() == '.' || name.back() == ' ') {
+    USmartUpdateEx::LookupCommonPath(path, fileName.c_str(), nullptr);
+  } else {
+    if (!m_reads.foldersListed) {
+      m_reads.systemFolder = SGetSystemDirectory();
+      m_reads.windowsFolder = SGetSystemWindowsDirectory();
+      m_reads.systemNames = FolderNames(m_reads.systemFolder);
+      m_reads.windowsNames = FolderNames(m_reads.windowsFolder);
+      m_reads.foldersListed = true;
+    }
+    const std::string folded = FoldedName(name);
+    if (m_reads.systemNames.count(folded)) {
+      path = SAddTrailingBackslash(m_reads.systemFolder) + fileName;
+    } else if (m_reads.windowsNames.count(folded)) {
+      path = SAddTrailingBackslash(m_reads.windowsFolder) + fileName;
+    }
+  }
+  m_reads.commonPaths.emplace(name, path);
+  return path;
+}
+
 int UKitLoader::ProcessSection(UStringPairList& addCode, const UStringPairList* section, const char* cabFolder,
                                const char* sectionName, const char* infPath, int scope, bool checkOnly) {
   if (!section || !infPath) {
@@ -77,6 +148,14 @@ int UKitLoader::ProcessSection(UStringPairList& addCode, const UStringPairList* 
       LogRecord(kLogTrace, kPlace, UMessage::Format("%1, %2", "nothing to do", name));
       return;
     }
+    // The name is joined to both the extraction folder and the destination:
+    // it must stay below them.
+    const std::string unsafe = cab::UnsafeNameReason(keys.fileName.str());
+    if (!unsafe.empty()) {
+      LogRecord(kLogErrors, kPlace, UMessage::Format("%1, %2, %3", "unsafe file name", unsafe.c_str(), keys.fileName));
+      result = ERROR_BAD_PATHNAME;
+      return;
+    }
 
     // Where the file belongs.
     UString destFolder, destPath;
@@ -89,8 +168,7 @@ int UKitLoader::ProcessSection(UStringPairList& addCode, const UStringPairList* 
         case DestDirKind::kSystem: destFolder = SGetSystemDirectory(); break;
         case DestDirKind::kTempFolder: destFolder = tempDest; break;
         case DestDirKind::kNone: {
-          UString common;
-          USmartUpdateEx::LookupCommonPath(common, name.c_str(), nullptr);
+          const UString common = CommonPath(name);
           if (!common.empty()) {
             destPath = common;
             UString file;
@@ -102,25 +180,31 @@ int UKitLoader::ProcessSection(UStringPairList& addCode, const UStringPairList* 
       }
     }
     if (destFolder.empty()) destFolder = m_strTargetFolder;
-    if (destPath.empty()) destPath = SAddTrailingBackslash(destFolder) + keys.fileName;
+    const bool named = destPath.empty();  // the file's own name below the folder
+    if (named) destPath = SAddTrailingBackslash(destFolder) + keys.fileName;
     const UString sourcePath = SAddTrailingBackslash(UString(cabFolder)) + keys.fileName;
 
-    DWORD high = 0, low = 0;
-    const DWORD versionError = USmartUpdateEx::getVersion(sourcePath.c_str(), &high, &low);
-    if (versionError != 0) {
-      LogRecord(kLogTrace, "USmartUpdateEx::ProcessSection()",
-                UMessage::Format("%1, %2", "getVersion() failed", sourcePath));
-      result = static_cast<int>(versionError);
-      return;
+    // The extracted file does not change between the two passes.
+    auto version = m_reads.versions.find(sourcePath.str());
+    if (version == m_reads.versions.end()) {
+      DWORD high = 0, low = 0;
+      const DWORD versionError = USmartUpdateEx::getVersion(sourcePath.c_str(), &high, &low);
+      if (versionError != 0) {
+        LogRecord(kLogTrace, "USmartUpdateEx::ProcessSection()",
+                  UMessage::Format("%1, %2", "getVersion() failed", sourcePath));
+        result = static_cast<int>(versionError);
+        return;
+      }
+      version = m_reads.versions.emplace(sourcePath.str(), std::make_pair(high, low)).first;
     }
+    const DWORD high = version->second.first, low = version->second.second;
     bool update = USmartUpdateEx::needUpdate(destPath.c_str(), high, low) != 0;
     if (!update && FileFound(destPath) && !USmartUpdateEx::CheckFileSignature(destPath.c_str())) update = true;
 
     const bool control = !keys.classId.empty() && keys.registerServer;
     if (!update) {
       LogRecord(kLogTrace, kPlace, UMessage::Format("%1, %2", "No need to update", destPath));
-      UString common;
-      if (!control || !USmartUpdateEx::LookupCommonPath(common, name.c_str(), nullptr).empty()) return;
+      if (!control || !CommonPath(name).empty()) return;
       LogRecord(kLogTrace, kPlace, UString("reregister the control"));
       if (checkOnly) return;
     } else {
@@ -138,6 +222,7 @@ int UKitLoader::ProcessSection(UStringPairList& addCode, const UStringPairList* 
       if (checkOnly) return;
 
       CreateDirectoryA(destFolder.c_str(), nullptr);
+      if (named) CreateNameFolders(destFolder, keys.fileName);
       if (!keys.hook.empty()) {
         UStringPairList hook;
         int r = GetInfSection(&hook, keys.hook.c_str(), infPath, m_strOSName.c_str(), m_strLanguageId.c_str());

@@ -11,9 +11,8 @@ namespace {
 
 constexpr DWORD kNamesFirstBuffer = 256;
 constexpr DWORD kSectionFirstBuffer = 128;
-// A buffer that is too small doubles: an installation reads the section
-// names once per file in each of its passes, and growing by a fixed step
-// made each read of a large INF a long series of calls.
+// A buffer that is too small doubles: growing by a fixed step made each
+// read of a large INF a long series of calls.
 
 bool FileExists(const char* path) { return path && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
@@ -46,6 +45,11 @@ int UKitLoader::GetSectionNames(UStringList* names, const char* infPath) {
 
 int UKitLoader::GetInfSection(UStringPairList* pairs, const char* section, const char* infPath,
                               const char* platformTag, const char* languageTag) {
+  return GetInfSection(pairs, section, infPath, platformTag, languageTag, nullptr);
+}
+
+int UKitLoader::GetInfSection(UStringPairList* pairs, const char* section, const char* infPath,
+                              const char* platformTag, const char* languageTag, const UStringList* sectionNames) {
   static const char kFunction[] = "UKitLoader::GetInfSection";
   static const char kLogFunction[] = "UKitLoader::GetSection()";
   int result = 0;
@@ -56,11 +60,12 @@ int UKitLoader::GetInfSection(UStringPairList* pairs, const char* section, const
 
     UString chosen(section);
     UStringList names;
-    int namesResult = GetSectionNames(&names, infPath);
+    const int namesResult = sectionNames ? 0 : GetSectionNames(&names, infPath);
     if (namesResult != 0) {
       LogRecord(kLogErrors, kLogFunction, UMessage::Format("%1, %2", "GetSectionNames() failed", namesResult));
     } else if (platformTag) {
-      chosen = ChooseSectionVariant(chosen, UString(platformTag), UString(languageTag), names);
+      chosen = ChooseSectionVariant(chosen, UString(platformTag), UString(languageTag),
+                                    sectionNames ? *sectionNames : names);
     }
 
     DWORD size = kSectionFirstBuffer;

@@ -4,6 +4,8 @@
 // the [Setup Hooks], the DefaultInstall fallback and the clean-up.
 #include <windows.h>
 
+#include <vector>
+
 #include "cabinstaller/UKitLoader.h"
 #include "cabinstaller/file_section.h"
 #include "engine/USmartUpdateEx.h"
@@ -34,6 +36,7 @@ int UKitLoader::Install(const UString& cabPath, int flags, HWND owner) {
   m_hWndOwner = owner;
   m_bRequestToStop = false;
   m_nActionResult = 0;
+  m_reads = InstallReads();
   int result = 0;
   CatchAndLog(KL_CATCH_SITE("UKitLoader::Install", kInstall), result, [&] { result = InstallPackage(cabPath, flags); });
   // The installation's temporary folder goes on every path.
@@ -67,15 +70,24 @@ int UKitLoader::ChooseTarget(int scope, int flags) {
   return scope;
 }
 
-// One pass over the [Add.Code] entries, last to first.
-void UKitLoader::ProcessCodeList(UStringPairList& addCode, const char* infPath, int scope, bool checkOnly,
+// One pass over the [Add.Code] entries, last to first. The check pass reads
+// each entry's section; the install pass uses what it read.
+void UKitLoader::ProcessCodeList(UStringPairList& addCode, std::vector<UStringPairList>& sections,
+                                 const UStringList* sectionNames, const char* infPath, int scope, bool checkOnly,
                                  bool* locked) {
-  for (auto entry = addCode.rbegin(); entry != addCode.rend(); ++entry) {
-    const UString sectionName = entry->second;
-    UStringPairList section;
-    int r = GetInfSection(&section, sectionName.c_str(), infPath, m_strOSName.c_str(), m_strLanguageId.c_str());
-    if (r != 0) KL_THROW(r, kInstall, "EXCEPTION - %s, %s", "GetSection() failed", sectionName.c_str());
-    r = ProcessSection(addCode, &section, m_strCabFolder.c_str(), sectionName.c_str(), infPath, scope, checkOnly);
+  sections.resize(addCode.size());
+  for (std::size_t index = addCode.size(); index-- > 0;) {
+    UStringPair& entry = addCode[index];
+    const UString sectionName = entry.second;
+    UStringPairList& section = sections[index];
+    if (checkOnly) {
+      section.clear();
+      const int r = GetInfSection(&section, sectionName.c_str(), infPath, m_strOSName.c_str(),
+                                  m_strLanguageId.c_str(), sectionNames);
+      if (r != 0) KL_THROW(r, kInstall, "EXCEPTION - %s, %s", "GetSection() failed", sectionName.c_str());
+    }
+    const int r =
+        ProcessSection(addCode, &section, m_strCabFolder.c_str(), sectionName.c_str(), infPath, scope, checkOnly);
     if (checkOnly && r == kLockedFile) {
       *locked = true;
     } else if (r != 0) {
@@ -83,7 +95,7 @@ void UKitLoader::ProcessCodeList(UStringPairList& addCode, const char* infPath, 
     }
     if (!checkOnly && section.empty()) {
       LogRecord(kLogTrace, kInstall, UMessage::Format("%1, %2", "marked as optional", sectionName));
-      entry->second = "";
+      entry.second = "";
     }
     if (m_bRequestToStop.load()) KL_THROW(ERROR_CANCELLED, kInstall, "EXCEPTION - %s", "installation aborted");
   }
@@ -154,8 +166,12 @@ int UKitLoader::InstallPackage(const UString& cabPath, int flags) {
   const bool hadCode = !addCode.empty();
 
   LogRecord(kLogTrace, kInstall, UString("find if there are any locked files from the package"));
+  // The INF's section names are listed once for the whole installation.
+  UStringList sectionNames;
+  const bool namesRead = GetSectionNames(&sectionNames, infPath.c_str()) == 0;
+  std::vector<UStringPairList> sections;
   bool locked = false;
-  ProcessCodeList(addCode, infPath.c_str(), scope, true, &locked);
+  ProcessCodeList(addCode, sections, namesRead ? &sectionNames : nullptr, infPath.c_str(), scope, true, &locked);
   if (locked) SwitchToConflictFolder(scope);
 
   LogRecord(kLogTrace, kInstall,
@@ -166,7 +182,7 @@ int UKitLoader::InstallPackage(const UString& cabPath, int flags) {
     KL_THROW(-1, kInstall, "EXCEPTION - %s, %s, %s", "CreateDirectory() failed", m_strTargetFolder.c_str(),
              SUIntToString(GetLastError()).c_str());
   }
-  ProcessCodeList(addCode, infPath.c_str(), scope, false, nullptr);
+  ProcessCodeList(addCode, sections, nullptr, infPath.c_str(), scope, false, nullptr);
 
   UStringPairList hooks;
   int r = GetInfSection(&hooks, "Setup Hooks", infPath.c_str(), m_strOSName.c_str(), m_strLanguageId.c_str());

@@ -13,7 +13,9 @@
 #include "foundation/handles.h"
 #include "foundation/m_folders.h"
 #include "foundation/m_io.h"
+#include "support/platform_facts_support.h"
 #include "support/test_support.h"
+#include "support/window_driver.h"
 
 namespace {
 
@@ -23,10 +25,10 @@ ULONGLONG WriteTime(const std::string& path) {
   return (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
 }
 
-std::set<std::string> ConflictFolders(const std::string& dpf) {
+std::set<std::string> ConflictFolders(const std::string& dpf, const char* pattern = "\\Conflict.*") {
   std::set<std::string> names;
   WIN32_FIND_DATAA data;
-  kit::UniqueFind find(FindFirstFileA((dpf + "\\Conflict.*").c_str(), &data));
+  kit::UniqueFind find(FindFirstFileA((dpf + pattern).c_str(), &data));
   if (find) {
     do names.insert(data.cFileName);
     while (FindNextFileA(find.get(), &data));
@@ -94,6 +96,35 @@ TEST(InstallE2E, FirstInstallSameVersionUpdateAndALockedFile) {
 
   RemoveFolder(conflict);
   DeleteFileA(control.c_str());
+}
+
+// At medium integrity (the test build) a per-user package goes to the user.
+TEST(InstallE2E, APerUserPackageLandsInTheUsersFolder) {
+  const std::string user = SGetUserDownloadedProgramFilesFolder(false).str() + "\\ombrixusr.dat",
+                    machine = SGetDownloadedProgramFilesFolder().str() + "\\ombrixusr.dat";
+  kittest::FactsFile facts("[process]\nIntegrityLevel=0x2000\nAdministratorsMember=0\nElevationType=default\n");
+  kittest::KitloaderStage stage(kittest::WindowsPathOf(KITLOADER_TESTABLE_EXE));
+  kittest::CopyFileOrFail(kittest::WindowsPathOf(KITLOADER_PACKAGE_DIR "/ombrix_user.cab"),
+                          stage.folder() + "\\ombrix_user.cab");
+  EXPECT_EQ(0u, stage.Run("/s /i ombrix_user.cab").exitCode) << stage.Log();
+  EXPECT_TRUE(DeleteFileA(user.c_str()));
+  EXPECT_FALSE(DeleteFileA(machine.c_str()));
+}
+
+// Cancel while the package is unpacked: the box, -2, and only the log is left in TEMP.
+TEST(InstallE2E, CancelDuringExtractionLeavesNoFolders) {
+  kittest::KitloaderStage stage;
+  kittest::CopyFileOrFail(kittest::WindowsPathOf(KITLOADER_PACKAGE_DIR "/ombrix_bulk.cab"),
+                          stage.folder() + "\\ombrix_bulk.cab");
+  kittest::ChildProcess run = stage.Start("/i ombrix_bulk.cab");
+  HWND progress = kittest::WaitForWindow(run.handle(), run.id(), kittest::IsProgressWindow);
+  while (progress && stage.Log().find("start installation of the .cab file") == std::string::npos) Sleep(1);
+  kittest::PressButton(progress, IDCANCEL);
+  HWND box = kittest::WaitForWindow(run.handle(), run.id(), kittest::IsMessageBox);
+  kittest::PressButton(box, IDOK);
+  EXPECT_EQ(static_cast<DWORD>(-2), run.Wait().exitCode);
+  EXPECT_NE(std::string::npos, stage.Log().find("ExtractCAB() failed, 1223")) << stage.Log();
+  EXPECT_EQ(ConflictFolders(stage.tempFolder(), "\\*"), (std::set<std::string>{".", "..", "logterminal.txt"}));
 }
 
 }  // namespace

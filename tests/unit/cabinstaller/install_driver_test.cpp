@@ -91,7 +91,7 @@ TEST_F(InstallTest, EachPackageEndsWithItsCodeAndPlacesOnlyItsFiles) {
     const char* logText;
     std::set<std::string> placed;
   } cases[] = {
-      {"ombrix_suite.cab", nullptr, false, 1, 0, "ombrixopt.dat", {"dpf\\ombrixres.dat"}},
+      {"ombrix_suite.cab", nullptr, false, 1, 0, "ombrixopt.dat", {"dpf\\docs\\en\\readme.txt"}},
       {"ombrix_user.cab", nullptr, true, 3, 0, "installation scope, USER", {userDpf + "\\ombrixusr.dat"}},
       {"ombrix_user.cab", nullptr, false, 3, 0, "installation scope, MACHINE", {"dpf\\ombrixusr.dat"}},
       {"ombrix_user.cab", nullptr, false, 2, -1, "INSTALL_SCOPE_INVALID", {}},
@@ -166,6 +166,25 @@ TEST_F(InstallTest, UpdatesReplaceOlderFilesAndLockedFilesGoToConflictFolders) {
   EXPECT_EQ(VersionHigh(installed), 0x00020000u);
   EXPECT_EQ(Placed(), (std::set<std::string>{"dpf\\ombrixusr.dat", "dpf\\ombrixctl.dll",
                                              "dpf\\Conflict.0\\ombrixctl.dll", "dpf\\Conflict.1\\ombrixctl.dll"}));
+}
+
+// Both passes: an older file in the system folder is replaced there; a name that climbs out is refused.
+TEST_F(InstallTest, BothPassesPlaceAFileAlikeAndRefuseANameThatClimbsOut) {
+  const std::string shared = SGetSystemDirectory().str() + "\\ombrixshared.dll", cab = root / "tmp";
+  const std::string built = KITLOADER_BUILD_DIR "/suite/ombrixctl-";
+  kittest::CopyFileOrFail(kittest::WindowsPathOf(built + "1.0.0.1/ombrixctl.dll"), shared);
+  kittest::CopyFileOrFail(kittest::WindowsPathOf(built + "2.0.0.1/ombrixctl.dll"), cab + "\\ombrixshared.dll");
+  UStringPairList addCode;
+  loader.m_strTargetFolder = (root / "dpf").c_str();
+  for (const char* name : {"ombrixshared.dll", "..\\ombrixshared.dll"}) {
+    const UStringPairList section = {{"file", "thiscab"}, {"ombrixshared.dll", name}};
+    for (bool checkOnly : {true, false})
+      EXPECT_EQ(loader.ProcessSection(addCode, &section, cab.c_str(), "ombrixshared.dll", "x.inf", 1, checkOnly),
+                name[0] == '.' ? ERROR_BAD_PATHNAME : 0);
+  }
+  EXPECT_TRUE(log.Contains("unsafe file name"));
+  EXPECT_EQ(VersionHigh(shared), 0x00020000u);
+  EXPECT_TRUE(DeleteFileA(shared.c_str()));
 }
 
 // A stop that lands while the large file is being unpacked (the INF comes
