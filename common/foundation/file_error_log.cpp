@@ -109,22 +109,24 @@ UString UFileErrorLogBase::LinePrefix() const {
 
 // ---------------------------------------------------------------------------
 
-// The file lock of one log object, held for its lifetime or not at all. Every
-// writer of the file takes it, whatever its integrity level, for each line
-// and for a rotation; the owner of the mutex may take it again. A writer that
-// dies holding it releases it with its handles.
+// The file lock of one log object, held for its lifetime. Every writer of
+// the file takes it, whatever its integrity level, for each line and for a
+// rotation; the owner of the mutex may take it again. A writer that dies
+// holding it releases it with its handles.
 class LogFileLock {
  public:
-  explicit LogFileLock(UFileErrorLogEx& log) : m_log(log) { m_bHeld = Take(); }
+  explicit LogFileLock(UFileErrorLogEx& log) : m_log(log) { m_bLocked = Take(); }
   ~LogFileLock() {
-    if (!m_bHeld || --m_log.m_iLockDepth > 0) return;
+    if (!m_bLocked || --m_log.m_iLockDepth > 0) return;
     OVERLAPPED at = {};
     at.OffsetHigh = kLockOffsetHigh;
     UnlockFileEx(m_log.m_hLockFile.get(), 0, 1, 0, &at);
   }
   LogFileLock(const LogFileLock&) = delete;
   LogFileLock& operator=(const LogFileLock&) = delete;
-  bool held() const { return m_bHeld; }
+  // False only when another writer kept the lock beyond the wait; where the
+  // file cannot be locked at all the writer goes on without it.
+  bool held() const { return !m_bBusy; }
 
  private:
   bool Take() {
@@ -145,13 +147,18 @@ class LogFileLock {
         m_log.m_iLockDepth = 1;
         return true;
       }
-      if (GetLastError() != ERROR_LOCK_VIOLATION || GetTickCount() - start >= kLineMutexTimeoutMs) return false;
+      if (GetLastError() != ERROR_LOCK_VIOLATION) return false;
+      if (GetTickCount() - start >= kLineMutexTimeoutMs) {
+        m_bBusy = true;
+        return false;
+      }
       Sleep(attempt < 20 ? 0 : 1);
     }
   }
 
   UFileErrorLogEx& m_log;
-  bool m_bHeld = false;
+  bool m_bLocked = false;
+  bool m_bBusy = false;
 };
 
 UFileErrorLogEx::UFileErrorLogEx() {
@@ -269,9 +276,10 @@ void UFileErrorLogEx::WatchSettings() {
   // Any thread may reopen the log, an engine worker among them: a
   // notification bound to that thread would end with it and signal a change
   // that never happened.
+  // Systems before Windows 8 refuse the flag as an invalid parameter.
   if (m_bThreadAgnosticNotify &&
       m_pfnNotify(m_hWatchedKey.get(), TRUE, REG_NOTIFY_CHANGE_LAST_SET | kNotifyThreadAgnostic, m_hChangeEvent.get(),
-                  TRUE) == ERROR_SUCCESS)
+                  TRUE) != ERROR_INVALID_PARAMETER)
     return;
   m_bThreadAgnosticNotify = false;
   m_pfnNotify(m_hWatchedKey.get(), TRUE, REG_NOTIFY_CHANGE_LAST_SET, m_hChangeEvent.get(), TRUE);
