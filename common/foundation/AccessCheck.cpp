@@ -60,7 +60,10 @@ HANDLE UAccessCheck::GetCurrentToken() {
   if (!openThreadToken(GetCurrentThread(), TOKEN_DUPLICATE | TOKEN_QUERY, FALSE, token.put()) &&
       GetLastError() == ERROR_NO_TOKEN)
     openProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, token.put());
-  if (!token) return nullptr;
+  if (!token) {
+    LogRecord(kLogWarnings, kFunction, UMessage::Format("Failed to open token (error: %1)", GetLastError()));
+    return nullptr;
+  }
   HANDLE duplicate = nullptr;
   if (!duplicateToken(token.get(), SecurityIdentification, &duplicate)) {
     LogRecord(kLogWarnings, kFunction, UMessage::Format("Failed to duplicate token (error: %1)", GetLastError()));

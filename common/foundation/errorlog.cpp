@@ -74,8 +74,7 @@ int IUErrorLog::WriteHex(int priority, const void* data, unsigned length) {
 
 void IUErrorLog::SetLevel(int level) {
   if (level == 0) level = 1;
-  int previous = m_iLevel;
-  m_iLevel = level;
+  const int previous = m_iLevel.exchange(level);
   if (previous != level) WriteLog(0, "log level has been changed to %d\n", level);
 }
 
@@ -88,6 +87,14 @@ UString LogSourceFileField(const char* path) {
   const char* last = back > fwd ? back : fwd;
   if (!last) return UString();
   return UString("\\") + (last + 1);
+}
+
+void AppendLogFileBytes(std::string& out, const void* data, std::size_t length) {
+  const char* bytes = static_cast<const char*>(data);
+  for (std::size_t i = 0; i < length; ++i) {
+    if (bytes[i] == '\n') out += '\r';
+    out += bytes[i];
+  }
 }
 
 UString FormatLogLinePrefix(const LogLineTime& t, std::uint32_t processId, std::uint32_t threadId,

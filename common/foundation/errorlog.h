@@ -5,7 +5,10 @@
 // when the log's level admits it: use the LogRecord macro.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "foundation/m_strings.h"
 
@@ -30,7 +33,8 @@ class IUErrorLog {
   virtual ~IUErrorLog() = default;                                                    // 15
 
  protected:
-  int m_iLevel = 1;
+  // Read by every thread that logs, changed by the one that reopens the log.
+  std::atomic<int> m_iLevel{1};
 };
 
 extern IUErrorLog* g_pErrorLog;
@@ -55,6 +59,10 @@ struct LogLineTime {
 // padded with a blank, not a zero.
 UString FormatLogLinePrefix(const LogLineTime& time, std::uint32_t processId, std::uint32_t threadId,
                             const char* moduleName);
+
+// Appends `length` bytes to `out` as the log file stores them: every line
+// feed becomes CR LF, the way a text-mode stream writes it.
+void AppendLogFileBytes(std::string& out, const void* data, std::size_t length);
 
 // Log at level `level`: the message expression is evaluated only when the
 // current log level admits the record.

@@ -1,14 +1,10 @@
 #include "foundation/file_error_log.h"
 
-#include <fcntl.h>
-#include <io.h>
-#include <share.h>
-#include <sys/stat.h>
-
 #include <cstring>
 
 #include "foundation/m_folders.h"
 #include "foundation/m_registry.h"
+#include "foundation/m_sync.h"
 #include "foundation/m_sys.h"
 #include "foundation/m_uac_helpers.h"
 
@@ -24,6 +20,13 @@ constexpr DWORD kLineMutexTimeoutMs = 1000;
 constexpr DWORD kCloseMutexTimeoutMs = 3000;
 constexpr DWORD kRotationCheckEvery = 50;
 constexpr DWORD kUnsetValue = 0xFFFFFFFF;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// A notification that the system keeps when the thread that asked for it
+// ends (Windows 8 and later).
+constexpr DWORD kNotifyThreadAgnostic = 0x10000000;
+// The byte that writers lock: far beyond any end the log reaches, so the
+// lock never stands in the way of reading or appending.
+constexpr DWORD kLockOffsetHigh = 0x40000000;
 
 // The error to report for a failed step: the system's, or a generic one
 // when the system left none (a failure must never read as success).
@@ -32,22 +35,37 @@ DWORD LastErrorOr(DWORD fallback) {
   return error != 0 ? error : fallback;
 }
 
-// Copies the log to its ".bak" companion, replacing an older copy. The log
-// stays open in other processes, so it is read with full sharing.
-void CopyToBackup(const UString& path) {
-  kit::UniqueFile source(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!source) return;
+// Copies the log to its ".bak" companion, replacing an older copy; true only
+// when every byte reached the copy. The log stays open in other processes, so
+// it is read with full sharing.
+bool CopyToBackup(const UString& path) {
+  kit::UniqueFile source(
+      CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!source) return false;
   const UString backupPath = path + ".bak";
   kit::UniqueFile backup(CreateFileA(backupPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!backup) return;
+  if (!backup) return false;
   char chunk[64 * 1024];
-  DWORD read = 0;
-  while (ReadFile(source.get(), chunk, sizeof chunk, &read, nullptr) && read > 0) {
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(source.get(), chunk, sizeof chunk, &read, nullptr)) return false;
+    if (read == 0) return true;
     DWORD written = 0;
-    if (!WriteFile(backup.get(), chunk, read, &written, nullptr) || written != read) return;
+    if (!WriteFile(backup.get(), chunk, read, &written, nullptr) || written != read) return false;
   }
+}
+
+// Empties the log through a handle of its own: ours may only append.
+bool TruncateLog(const UString& path) {
+  kit::UniqueFile file(
+      CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file && SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(file.get());
+}
+
+ULONGLONG FileSize(HANDLE file) {
+  LARGE_INTEGER size = {};
+  return GetFileSizeEx(file, &size) ? static_cast<ULONGLONG>(size.QuadPart) : 0;
 }
 
 }  // namespace
@@ -91,6 +109,58 @@ UString UFileErrorLogBase::LinePrefix() const {
 
 // ---------------------------------------------------------------------------
 
+// The file lock of one log object, held for its lifetime. Every writer of
+// the file takes it, whatever its integrity level, for each line and for a
+// rotation; the owner of the mutex may take it again. A writer that dies
+// holding it releases it with its handles.
+class LogFileLock {
+ public:
+  explicit LogFileLock(UFileErrorLogEx& log) : m_log(log) { m_bLocked = Take(); }
+  ~LogFileLock() {
+    if (!m_bLocked || --m_log.m_iLockDepth > 0) return;
+    OVERLAPPED at = {};
+    at.OffsetHigh = kLockOffsetHigh;
+    UnlockFileEx(m_log.m_hLockFile.get(), 0, 1, 0, &at);
+  }
+  LogFileLock(const LogFileLock&) = delete;
+  LogFileLock& operator=(const LogFileLock&) = delete;
+  // False only when another writer kept the lock beyond the wait; where the
+  // file cannot be locked at all the writer goes on without it.
+  bool held() const { return !m_bBusy; }
+
+ private:
+  bool Take() {
+    if (m_log.m_iLockDepth > 0) {
+      ++m_log.m_iLockDepth;
+      return true;
+    }
+    if (!m_log.m_hLockFile)
+      m_log.m_hLockFile.reset(CreateFileA(m_log.m_strFilePath.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!m_log.m_hLockFile) return false;
+    // Polled: a wait on the lock itself could not give up after a time.
+    const DWORD start = GetTickCount();
+    for (DWORD attempt = 0;; ++attempt) {
+      OVERLAPPED at = {};
+      at.OffsetHigh = kLockOffsetHigh;
+      if (LockFileEx(m_log.m_hLockFile.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+        m_log.m_iLockDepth = 1;
+        return true;
+      }
+      if (GetLastError() != ERROR_LOCK_VIOLATION) return false;
+      if (GetTickCount() - start >= kLineMutexTimeoutMs) {
+        m_bBusy = true;
+        return false;
+      }
+      Sleep(attempt < 20 ? 0 : 1);
+    }
+  }
+
+  UFileErrorLogEx& m_log;
+  bool m_bLocked = false;
+  bool m_bBusy = false;
+};
+
 UFileErrorLogEx::UFileErrorLogEx() {
   const UString mutexName = UString::Format("%s_%lu", kLogMutexBaseName,
                                             static_cast<unsigned long>(uGetProcessIntegrityLevel(GetCurrentProcess())));
@@ -118,72 +188,71 @@ UFileErrorLogEx::UFileErrorLogEx() {
 
 UFileErrorLogEx::~UFileErrorLogEx() {
   if (g_pErrorLog == this) g_pErrorLog = nullptr;
+  // Close leaves the file open when the mutex stays busy; the handles close
+  // with the object all the same.
   Close();
-  // Close leaves the stream open when the mutex stays busy; the object owns
-  // it all the same.
-  if (std::FILE* f = m_pFile.exchange(nullptr)) std::fclose(f);
-}
-
-DWORD UFileErrorLogEx::TakeMutex(DWORD timeoutMs) const {
-  switch (WaitForSingleObject(m_hMutex.get(), timeoutMs)) {
-    case WAIT_OBJECT_0:
-    case WAIT_ABANDONED:
-      return 0;
-    case WAIT_TIMEOUT:
-      return WAIT_TIMEOUT;
-    default:
-      return LastErrorOr(ERROR_INVALID_HANDLE);
-  }
 }
 
 int UFileErrorLogEx::Open(const char*) {
-  if (m_pFile.load()) return 0;
-  if (DWORD error = TakeMutex(kLineMutexTimeoutMs)) return static_cast<int>(error);
+  if (m_bOpen.load()) return 0;
+  UMutexOwner owner(m_hMutex.get(), kLineMutexTimeoutMs);
+  if (!owner.owned()) return static_cast<int>(owner.error());
+  if (m_hFile) return 0;  // another thread opened it meanwhile
   m_dwOpeningThread = GetCurrentThreadId();
-  const DWORD result = OpenLocked();
-  m_dwOpeningThread = 0;
-  ReleaseMutexLock();
-  return static_cast<int>(result);
+  auto notOpening = kit::MakeScopeGuard([this] { m_dwOpeningThread = 0; });
+  return static_cast<int>(OpenLocked());
 }
 
-std::FILE* UFileErrorLogEx::OpenStream(bool truncate, bool* headerDue) {
-  if (m_strFilePath.empty()) {
-    SetLastError(ERROR_PATH_NOT_FOUND);
-    return nullptr;
+bool UFileErrorLogEx::Append(const std::string& bytes) {
+  std::string stored;
+  AppendLogFileBytes(stored, bytes.data(), bytes.size());
+  LogFileLock lock(*this);
+  if (!lock.held()) return false;
+  DWORD written = 0;
+  return WriteFile(m_hFile.get(), stored.data(), static_cast<DWORD>(stored.size()), &written, nullptr) &&
+         written == stored.size();
+}
+
+DWORD UFileErrorLogEx::OpenFile(bool truncate) {
+  if (m_strFilePath.empty()) return ERROR_PATH_NOT_FOUND;
+  // Appending at the handle level: every write lands at the end of the file
+  // as it is then, whoever else wrote or emptied it meanwhile.
+  kit::UniqueFile file(CreateFileA(m_strFilePath.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                   kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return LastErrorOr(ERROR_OPEN_FAILED);
+  m_hFile = std::move(file);
+  // The size, the copy and the truncation form one step for every writer.
+  LogFileLock lock(*this);
+  const ULONGLONG size = FileSize(m_hFile.get());
+  bool headerDue = size == 0;
+  // Rotate only after a complete copy; otherwise keep the log and try again
+  // at a later size check.
+  if (lock.held() && (truncate || (size > m_dwMaxFileSize && CopyToBackup(m_strFilePath))))
+    headerDue = TruncateLog(m_strFilePath);
+  if (headerDue) {
+    try {
+      Append(SGetSystemReport().str() + "\n");
+    } catch (...) {
+      // The log goes on without its report.
+    }
   }
-  const int flags = _O_WRONLY | _O_APPEND | _O_CREAT | _O_TEXT | (truncate ? _O_TRUNC : 0);
-  int fd = _sopen(m_strFilePath.c_str(), flags, _SH_DENYNO, _S_IREAD | _S_IWRITE);
-  if (fd == -1) return nullptr;
-  const long long size = _filelengthi64(fd);
-  *headerDue = size == 0;
-  if (size > static_cast<long long>(m_dwMaxFileSize)) {
-    CopyToBackup(m_strFilePath);
-    *headerDue = _chsize(fd, 0) == 0;
-  }
-  std::FILE* stream = _fdopen(fd, "at");
-  if (!stream) {
-    _close(fd);
-    return nullptr;
-  }
-  // Unbuffered: a line is in the file when WriteLine returns.
-  std::setvbuf(stream, nullptr, _IONBF, 0);
-  if (*headerDue) {
-    std::fputs(SGetSystemReport().c_str(), stream);
-    std::fputs("\n", stream);
-  }
-  return stream;
+  return 0;
 }
 
 DWORD UFileErrorLogEx::OpenLocked() {
   SetLevel(ReadConfiguredLogLevel());
   m_dwMaxFileSize = ReadConfiguredMaxLogFileSize();
 
-  bool headerDue = false;
-  SetLastError(0);
-  std::FILE* stream = OpenStream(false, &headerDue);
-  const DWORD openError = stream ? 0 : LastErrorOr(ERROR_OPEN_FAILED);
-  m_pFile = stream;
-  if (stream) WriteHeaderBlock();
+  const DWORD openError = OpenFile(false);
+  m_bOpen = m_hFile.valid();
+  if (m_hFile) {
+    LogFileLock lock(*this);  // the header block stays together
+    try {
+      WriteHeaderBlock();
+    } catch (...) {
+      // A header that cannot be built leaves the log usable.
+    }
+  }
   WatchSettings();
   return openError;
 }
@@ -204,13 +273,24 @@ void UFileErrorLogEx::WatchSettings() {
       RegOpenKeyExA(HKEY_CURRENT_USER, kWatchedKey, 0, KEY_NOTIFY | KEY_QUERY_VALUE, m_hWatchedKey.put()) !=
           ERROR_SUCCESS)
     return;
+  // Any thread may reopen the log, an engine worker among them: a
+  // notification bound to that thread would end with it and signal a change
+  // that never happened.
+  // Systems before Windows 8 refuse the flag as an invalid parameter.
+  if (m_bThreadAgnosticNotify &&
+      m_pfnNotify(m_hWatchedKey.get(), TRUE, REG_NOTIFY_CHANGE_LAST_SET | kNotifyThreadAgnostic, m_hChangeEvent.get(),
+                  TRUE) != ERROR_INVALID_PARAMETER)
+    return;
+  m_bThreadAgnosticNotify = false;
   m_pfnNotify(m_hWatchedKey.get(), TRUE, REG_NOTIFY_CHANGE_LAST_SET, m_hChangeEvent.get(), TRUE);
 }
 
 int UFileErrorLogEx::Close() {
-  if (TakeMutex(kCloseMutexTimeoutMs) != 0) return 0;
-  if (std::FILE* f = m_pFile.exchange(nullptr)) std::fclose(f);
-  ReleaseMutexLock();
+  UMutexOwner owner(m_hMutex.get(), kCloseMutexTimeoutMs);
+  if (!owner.owned()) return 0;
+  m_bOpen = false;
+  m_hFile.reset();
+  if (m_iLockDepth == 0) m_hLockFile.reset();
   return 0;
 }
 
@@ -220,12 +300,11 @@ void UFileErrorLogEx::ReopenNow() {
 }
 
 bool UFileErrorLogEx::FileExceedsLimit() const {
-  std::FILE* f = m_pFile.load();
-  return f && _filelengthi64(_fileno(f)) > static_cast<long long>(m_dwMaxFileSize);
+  return m_hFile && FileSize(m_hFile.get()) > m_dwMaxFileSize;
 }
 
 int UFileErrorLogEx::WriteLine(const char* text) {
-  if (!m_pFile.load() || !text) return -1;
+  if (!m_bOpen.load() || !text) return -1;
   const bool insideOpen = m_dwOpeningThread.load() == GetCurrentThreadId();
 
   // A changed setting: reopen, which reads the settings again and writes a
@@ -233,39 +312,40 @@ int UFileErrorLogEx::WriteLine(const char* text) {
   if (!insideOpen && m_hChangeEvent && m_hWatchedKey && WaitForSingleObject(m_hChangeEvent.get(), 0) == WAIT_OBJECT_0)
     ReopenNow();
 
-  if (TakeMutex(kLineMutexTimeoutMs) != 0) return 0;
-  std::FILE* f = m_pFile.load();
-  if (!f) {
-    ReleaseMutexLock();
-    return -1;
+  UMutexOwner owner(m_hMutex.get(), kLineMutexTimeoutMs);
+  if (!owner.owned()) return 0;
+  if (!m_hFile) return -1;
+  const int result = Append((LinePrefix() + text).str()) ? static_cast<int>(std::strlen(text)) : 0;
+  // The size on disk is looked up only every 50th line; a 50th line of a
+  // header block has it looked up at the next line outside Open.
+  if (++m_dwWriteCount % kRotationCheckEvery == 0) m_bSizeCheckDue = true;
+  if (!insideOpen && m_bSizeCheckDue) {
+    m_bSizeCheckDue = false;
+    if (FileExceedsLimit()) ReopenNow();
   }
-  int result = static_cast<int>(std::strlen(text));
-  const UString line = LinePrefix() + text;
-  if (std::fputs(line.c_str(), f) < 0) result = 0;  // the line is lost
-  ++m_dwWriteCount;
-  // The size on disk is looked up only every 50th line.
-  if (!insideOpen && m_dwWriteCount % kRotationCheckEvery == 0 && FileExceedsLimit()) ReopenNow();
-  ReleaseMutexLock();
   return result;
 }
 
 template <class Write>
 int UFileErrorLogEx::WriteUnderMutex(Write&& write) {
-  if (TakeMutex(kLineMutexTimeoutMs) != 0) return 0;
-  std::FILE* f = m_pFile.load();
-  int result = f ? write(f) : -1;
-  ReleaseMutexLock();
+  UMutexOwner owner(m_hMutex.get(), kLineMutexTimeoutMs);
+  if (!owner.owned()) return 0;
+  if (!m_hFile) return -1;
+  std::string bytes;
+  const int result = write(bytes);
+  Append(bytes);
   return result;
 }
 
 int UFileErrorLogEx::WriteData(const char* title, const void* data, unsigned length) {
   if (GetLevel() < kLogErrors) return 0;
-  return WriteUnderMutex([&](std::FILE* f) {
-    std::fputs((LinePrefix() + "4,,,, ").c_str(), f);
+  return WriteUnderMutex([&](std::string& bytes) {
+    bytes = (LinePrefix() + "4,,,, ").str();
     if (title && data) {
-      std::fprintf(f, "%s\n\t", title);
-      std::fwrite(data, 1, length, f);
-      std::fputs("\n", f);
+      bytes += title;
+      bytes += "\n\t";
+      bytes.append(static_cast<const char*>(data), length);
+      bytes += "\n";
     }
     return title ? static_cast<int>(std::strlen(title)) : 0;
   });
@@ -273,26 +353,21 @@ int UFileErrorLogEx::WriteData(const char* title, const void* data, unsigned len
 
 int UFileErrorLogEx::WriteRaw(const void* data, unsigned length) {
   if (GetLevel() <= 0) return 0;
-  return WriteUnderMutex([&](std::FILE* f) {
-    std::fputs((LinePrefix() + "\n\t").c_str(), f);
-    if (data) std::fwrite(data, 1, length, f);
-    std::fputs("\n", f);
+  return WriteUnderMutex([&](std::string& bytes) {
+    bytes = (LinePrefix() + "\n\t").str();
+    if (data) bytes.append(static_cast<const char*>(data), length);
+    bytes += "\n";
     return static_cast<int>(length);
   });
 }
 
 int UFileErrorLogEx::Clear() {
-  if (DWORD error = TakeMutex(kLineMutexTimeoutMs)) return static_cast<int>(error);
-  DWORD result = 0;
-  if (std::FILE* old = m_pFile.exchange(nullptr)) {
-    std::fclose(old);
-    bool headerDue = false;
-    SetLastError(0);
-    std::FILE* stream = OpenStream(true, &headerDue);
-    if (!stream) result = LastErrorOr(ERROR_OPEN_FAILED);
-    m_pFile = stream;
-  }
-  ReleaseMutexLock();
+  UMutexOwner owner(m_hMutex.get(), kLineMutexTimeoutMs);
+  if (!owner.owned()) return static_cast<int>(owner.error());
+  if (!m_hFile) return 0;
+  m_hFile.reset();
+  const DWORD result = OpenFile(true);
+  m_bOpen = m_hFile.valid();
   return static_cast<int>(result);
 }
 

@@ -7,7 +7,7 @@
 #include <windows.h>
 
 #include <atomic>
-#include <cstdio>
+#include <string>
 
 #include "foundation/UClasses.h"
 #include "foundation/errorlog.h"
@@ -46,7 +46,11 @@ class UFileErrorLogBase : public UObject, public IUErrorLog {
   DWORD m_dwMaxFileSize = kDefaultMaxLogFileSize;
 };
 
-// The file, the cross-process mutex and the registry watch. Becomes
+// The file, the cross-process mutex and the registry watch. Every line is
+// appended with one write of its own, so writers of any integrity level (each
+// level has its own mutex) never cut or overwrite each other's lines; a lock
+// on the file that every writer takes keeps a rotation by one of them from
+// losing the lines of another. Becomes
 // g_pErrorLog when built (unless another log already is), and stops being it
 // first thing when destroyed.
 class UFileErrorLogEx : public UFileErrorLogBase {
@@ -68,22 +72,26 @@ class UFileErrorLogEx : public UFileErrorLogBase {
 
   // Lines written through WriteLine since the object was built.
   DWORD WriteCount() const { return m_dwWriteCount; }
-  bool IsOpen() const { return m_pFile.load() != nullptr; }
+  bool IsOpen() const { return m_bOpen.load(); }
 
  private:
-  // 0 when the mutex was taken (or abandoned), else the error to report.
-  DWORD TakeMutex(DWORD timeoutMs) const;
-  void ReleaseMutexLock() const { ReleaseMutex(m_hMutex.get()); }
-  // Runs write(stream) under the mutex: 0 when the mutex stays busy, -1
-  // when the file is closed.
+  friend class LogFileLock;
+  // Runs write(bytes) under the mutex and appends the bytes: 0 when the
+  // mutex stays busy, -1 when the file is closed.
   template <class Write>
   int WriteUnderMutex(Write&& write);
   // Opens the file and writes the headers; the mutex is held.
   DWORD OpenLocked();
+  // Opens the file for appending; rotates it first when it is over its limit
+  // (or empties it for `truncate`) and starts a new file with the system
+  // report. The mutex is held.
+  DWORD OpenFile(bool truncate);
+  // One write of the bytes at the end of the file, line breaks as CR LF,
+  // under the file lock; the mutex is held.
+  bool Append(const std::string& bytes);
   bool FileExceedsLimit() const;
   void WatchSettings();
   void WriteHeaderBlock();
-  std::FILE* OpenStream(bool truncate, bool* headerDue);
   void ReopenNow();
 
   using NotifyFunction = LONG(WINAPI*)(HKEY, BOOL, DWORD, HANDLE, BOOL);
@@ -93,8 +101,20 @@ class UFileErrorLogEx : public UFileErrorLogBase {
   UString m_strFilePath;
   kit::UniqueKey m_hWatchedKey;
   kit::UniqueHandle m_hChangeEvent;
-  std::atomic<std::FILE*> m_pFile{nullptr};
+  // The open file (changed under the mutex) and whether it is open, for the
+  // quick test without the mutex.
+  kit::UniqueFile m_hFile;
+  std::atomic<bool> m_bOpen{false};
+  // The handle through which this object takes the file lock, and how often
+  // its owner thread has taken it (both under the mutex).
+  kit::UniqueFile m_hLockFile;
+  int m_iLockDepth = 0;
   DWORD m_dwWriteCount = 0;
+  // A 50th line was written while the size could not be looked up (inside
+  // Open): look it up at the next line.
+  bool m_bSizeCheckDue = false;
+  // False once the system refused a notification that outlives its thread.
+  bool m_bThreadAgnosticNotify = true;
   // The thread inside Open: its own header lines must not reopen the log.
   std::atomic<DWORD> m_dwOpeningThread{0};
 };

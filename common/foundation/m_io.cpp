@@ -47,8 +47,10 @@ int EmptyFolderBody(const std::string& folder, DelItemProc procedure, std::uintp
     const std::string path = prefix + item.cFileName;
     // A link to a folder elsewhere is removed as a link: what it points to
     // is not part of this tree.
+    // A subfolder that cannot be emptied logs its own failure and the walk
+    // goes on with the next item.
     if ((item.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(item.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-      EmptyFolderBody(path, procedure, userValue);
+      EmptyFolderEx(path.c_str(), procedure, userValue);
     result = procedure(&item, path.c_str(), userValue);
   } while (FindNextFileA(search.get(), &item));
   return result;
@@ -104,7 +106,7 @@ int createSubFolder(const char* base, const char* relative) {
 
 int EmptyFolderEx(const char* folder, DelItemProc procedure, std::uintptr_t userValue) {
   int result = 0;
-  return CatchAndLog(KL_CATCH_SITE("EmptyFolderEx", "EmptyFolderEx - EXCEPTION"), result, [&] {
+  return CatchAndLog(KL_CATCH_SITE("EmptyFolderEx", "EmptyFolderEx"), result, [&] {
     if (!folder) throw UException("EmptyFolderEx() - a_szFolder parameter is empty!");
     result = EmptyFolderBody(folder, procedure, userValue);
   });

@@ -23,9 +23,10 @@ int createSubFolder(const char* base, const char* relative);
 int DefDelItemProc(const WIN32_FIND_DATAA* item, const char* path, std::uintptr_t userValue = 0);
 
 // Calls `procedure` for everything inside `folder`, emptying each subfolder
-// before its own call; the folder itself stays. Returns the result of the
-// last call (0 for an empty folder), or the code of a caught failure (-1 for
-// most, for example a folder that cannot be searched).
+// before its own call; the folder itself stays. A subfolder that cannot be
+// searched is logged and the walk goes on. Returns the result of the last
+// call (0 for an empty folder), or the code of a caught failure (-1 for most,
+// for example a folder that cannot be searched).
 int EmptyFolderEx(const char* folder, DelItemProc procedure = DefDelItemProc, std::uintptr_t userValue = 0);
 
 // The size of a file. Raises UException when it cannot be read.

@@ -62,3 +62,21 @@ UAutoMutex::UAutoMutex(const UMutex& mutex, DWORD timeoutMs) : m_hMutex(mutex.ha
 }
 
 UAutoMutex::~UAutoMutex() { ReleaseMutex(m_hMutex); }
+
+UMutexOwner::UMutexOwner(HANDLE mutex, DWORD timeoutMs) {
+  switch (WaitForSingleObject(mutex, timeoutMs)) {
+    case WAIT_OBJECT_0:
+    case WAIT_ABANDONED:
+      m_hMutex = mutex;
+      break;
+    case WAIT_TIMEOUT:
+      m_dwError = WAIT_TIMEOUT;
+      break;
+    default:
+      m_dwError = GetLastError() != 0 ? GetLastError() : ERROR_INVALID_HANDLE;
+  }
+}
+
+UMutexOwner::~UMutexOwner() {
+  if (m_hMutex) ReleaseMutex(m_hMutex);
+}

@@ -57,5 +57,23 @@ class UAutoMutex {
   HANDLE m_hMutex;
 };
 
+// Holds a mutex for its lifetime, or not at all when the wait fails; never
+// raises, for the code that must not (the log). An abandoned mutex counts as
+// taken.
+class UMutexOwner {
+ public:
+  UMutexOwner(HANDLE mutex, DWORD timeoutMs);
+  ~UMutexOwner();
+  UMutexOwner(const UMutexOwner&) = delete;
+  UMutexOwner& operator=(const UMutexOwner&) = delete;
+  bool owned() const { return m_hMutex != nullptr; }
+  // Why the wait failed: WAIT_TIMEOUT or the system's error; 0 when owned.
+  DWORD error() const { return m_dwError; }
+
+ private:
+  HANDLE m_hMutex = nullptr;
+  DWORD m_dwError = 0;
+};
+
 // Waits for a mutex; true when it was acquired or abandoned.
 bool AcquireMutex(HANDLE mutex, DWORD timeoutMs);

@@ -82,8 +82,10 @@ void AppendHotfixes(UString& list) {
   kit::UniqueKey key;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kHotfixKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
   for (DWORD index = 0;; ++index) {
+    // The longest key name the registry allows, 255 characters, and its
+    // terminator.
     char name[256] = {};
-    DWORD length = sizeof name - 1;
+    DWORD length = sizeof name;
     if (RegEnumKeyExA(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
     if (lstrcmpA(name, "ServicePackUninstall") == 0) continue;
     list += UString(name) + ";";

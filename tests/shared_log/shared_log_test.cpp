@@ -74,10 +74,10 @@ class SharedLog : public ::testing::Test {
   static std::string Writer() { return "\"" + kittest::WindowsPathOf(KIT_LOGWRITER_EXE) + "\""; }
 
   // The lines after the report; every one must carry the prefix.
-  std::vector<std::string> Bodies() const {
+  std::vector<std::string> Bodies(const std::string& file = "logterminal.txt") const {
     std::vector<std::string> bodies;
     bool inReport = true;
-    for (const std::string& line : kittest::ReadLogLines(temp / "logterminal.txt")) {
+    for (const std::string& line : kittest::ReadLogLines(temp / file)) {
       std::string rest;
       if (kittest::SplitLogLine(line, kModule, &rest)) {
         inReport = false;
@@ -93,15 +93,25 @@ class SharedLog : public ::testing::Test {
   kittest::TempFolder temp;
 };
 
+// Writers of two integrity levels (so two mutexes) and a limit that forces a
+// rotation at about 60% of what they write: every line is in the log or its
+// backup, once and whole, and there is no NUL byte in either.
 TEST_F(SharedLog, ConcurrentWritersLoseCutAndInterleaveNoLine) {
-  const int writers = 4, lines = 250;
+  const int writers = 4, lines = 10000;
+  const DWORD limit = writers * lines * 60;
+  settings.Set("MaxLogFileSize", limit);
+  const std::string facts = temp / "facts.ini";
+  kittest::WriteTextFile(facts, "[level0]\nIntegrityLevel=0x2000\n[level1]\nIntegrityLevel=0x3000\n");
   std::vector<kittest::ProcessResult> results(writers);
   std::vector<std::thread> threads;
   for (int w = 0; w < writers; ++w)
     threads.emplace_back([&, w] {
+      auto environment = Environment();  // the writers' integrity levels alternate
+      environment.push_back({"KITLOADER_TEST_FACTS", facts});
+      environment.push_back({"KITLOADER_TEST_FACTS_SECTION", "level" + std::to_string(w % 2)});
       results[w] = kittest::RunProcess(Writer() + " write " + kModule + " " + std::to_string(w) + " " +
                                            std::to_string(lines),
-                                       "", Environment());
+                                       "", environment, 300000);
     });
   for (std::thread& t : threads) t.join();
   for (const kittest::ProcessResult& r : results) {
@@ -114,7 +124,12 @@ TEST_F(SharedLog, ConcurrentWritersLoseCutAndInterleaveNoLine) {
   static const std::regex header(R"(^(0,,,, ( | =+| Location: .+| Locale: .+)|48,,,, current log level = 63)$)");
   std::map<std::pair<int, int>, int> seen;
   int headerLines = 0;
-  for (const std::string& body : Bodies()) {
+  EXPECT_GT(kittest::ReadTextFile(temp / "logterminal.txt.bak").size(), limit) << "one complete rotation";
+  std::vector<std::string> bodies = Bodies("logterminal.txt.bak"), after = Bodies();
+  bodies.insert(bodies.end(), after.begin(), after.end());
+  for (const char* file : {"logterminal.txt.bak", "logterminal.txt"})
+    EXPECT_EQ(kittest::ReadTextFile(temp / file).find('\0'), std::string::npos) << file;
+  for (const std::string& body : bodies) {
     std::smatch m;
     if (std::regex_match(body, m, record)) {
       ++seen[{std::stoi(m[1]), std::stoi(m[2])}];
@@ -124,7 +139,8 @@ TEST_F(SharedLog, ConcurrentWritersLoseCutAndInterleaveNoLine) {
       ADD_FAILURE() << "cut or mixed line: " << body;
     }
   }
-  EXPECT_EQ(headerLines, writers * 7) << "one header block per writer";
+  EXPECT_EQ(headerLines % 7, 0) << "whole header blocks";
+  EXPECT_GT(headerLines, writers * 7) << "one per writer, one more after the rotation";
   EXPECT_EQ(seen.size(), static_cast<std::size_t>(writers * lines));
   for (int w = 0; w < writers; ++w)
     for (int n = 1; n <= lines; ++n) EXPECT_EQ((seen[{w, n}]), 1) << "writer " << w << " line " << n;

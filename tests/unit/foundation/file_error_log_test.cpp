@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "foundation/handles.h"
 #include "foundation/m_folders.h"
 #include "foundation/m_sys.h"
 #include "support/log_file_support.h"
@@ -228,6 +229,42 @@ TEST_F(LogFile, AnOverflowIsRotatedAtTheNextFiftiethLine) {
   ASSERT_FALSE(lines.empty());
   EXPECT_TRUE(StartsWithReport(kittest::ReadTextFile(temp.LogPath())));
   EXPECT_EQ(Bodies(), HeaderBlock(63)) << "the new file holds the report and a header block only";
+}
+
+// A backup held open without sharing keeps the log as it is until the copy
+// can be made; a 50th line inside a header block has the size looked up at
+// the next line. Either way every line ends up once in the log or its backup.
+TEST_F(LogFile, ARotationWaitsForACompleteCopyAndForTheLineAfterAHeader) {
+  const struct { bool holdBackup, fiftiethInHeader; DWORD rotatedAt; } cases[] = {{0, 0, 50}, {1, 0, 100}, {0, 1, 53}};
+  const std::string before(3000, 'e');
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rotatedAt);
+    SetLevel(HKEY_CURRENT_USER, 63);
+    SetMaxSize(3000);
+    kittest::WriteTextFile(temp.LogPath(), before);
+    DeleteFileA((temp.LogPath() + ".bak").c_str());
+    kit::UniqueFile held;  // no sharing: the copy cannot be made while it is open
+    if (c.holdBackup) held.reset(CreateFileA((temp.LogPath() + ".bak").c_str(), GENERIC_READ, 0, 0, OPEN_ALWAYS, 0, 0));
+    UClientFileErrorLog log;
+    ASSERT_EQ(log.Open(kModule), 0);
+    int n = 0;
+    while (log.WriteCount() < c.rotatedAt && kittest::ReadTextFile(temp.LogPath() + ".bak").size() <= 3000) {
+      if (c.fiftiethInHeader && log.WriteCount() == 45) {  // the next line reopens, the header passes the limit
+        SetMaxSize(static_cast<DWORD>(kittest::ReadTextFile(temp.LogPath()).size()) + 10);
+        SetLevel(HKEY_CURRENT_USER, 62);
+      }
+      if (log.WriteCount() == 60) held.reset();
+      log.WriteNotice(("line " + std::to_string(++n) + "\n").c_str());
+    }
+    EXPECT_EQ(log.WriteCount(), c.rotatedAt + 7) << "rotated at its line, then a header block";
+    const std::string both = kittest::ReadTextFile(temp.LogPath() + ".bak") + kittest::ReadTextFile(temp.LogPath());
+    EXPECT_EQ(both.compare(0, before.size(), before), 0) << "the backup holds the whole old log";
+    for (int i = 1; i <= n; ++i) {
+      const std::string line = "0,,,, line " + std::to_string(i) + "\r\n";
+      EXPECT_NE(both.find(line), std::string::npos) << line;
+      EXPECT_EQ(both.find(line), both.rfind(line)) << line;
+    }
+  }
 }
 
 TEST_F(LogFile, ALevelChangeIsPickedUpAtTheNextLineAfterAFreshHeader) {

@@ -25,7 +25,12 @@ TEST(SystemReport, ReadsTheRegistryAndSurvivesAMissingHotfixKey) {
   kittest::SetRegString(HKEY_LOCAL_MACHINE, std::string(key) + "\\HotFix\\KB100", "x", "");
   kittest::SetRegString(HKEY_LOCAL_MACHINE, std::string(key) + "\\HotFix\\ServicePackUninstall", "x", "");
   kittest::SetRegString(HKEY_LOCAL_MACHINE, std::string(key) + "\\HotFix\\KB200", "x", "");
-  EXPECT_NE(std::string(SGetSystemReport().c_str()).find("\nHOTFIXES: SP1;KB100;KB200;\n"), std::string::npos);
+  kit::UniqueKey hotfix;  // a name of the longest length the registry allows, and one after it
+  RegOpenKeyExA(HKEY_LOCAL_MACHINE, (std::string(key) + "\\HotFix").c_str(), 0, KEY_ALL_ACCESS, hotfix.put());
+  const std::string longest(255, 'L');
+  for (const std::string& name : {longest, std::string("Z1")}) kittest::SetRegString(hotfix.get(), name, "x", "");
+  EXPECT_NE(std::string(SGetSystemReport().c_str()).find("\nHOTFIXES: SP1;KB100;KB200;" + longest + ";Z1;\n"),
+            std::string::npos);
 }
 
 TEST(SystemFacts, AnswerForThisMachine) {
