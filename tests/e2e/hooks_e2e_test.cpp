@@ -43,12 +43,13 @@ TEST(HooksE2E, ARestartIsTheExitCodeAndASlowProgramIsLeftRunning) {
   kittest::CopyFileOrFail(kittest::WindowsPathOf(KITLOADER_PACKAGE_DIR "/hook_wait.cab"),
                           slow.folder() + "\\hook_wait.cab");
   kittest::ChildProcess kitloader = slow.Start("/s /i hook_wait.cab");
+  const DWORD kitloaderId = kitloader.id();
   const kittest::ProcessResult waited = kitloader.Wait(60000);
   log = slow.Log();
   EXPECT_FALSE(waited.timedOut);
   EXPECT_NE(log.find("GetExitCodeProcess() result (exit code, cmd), 259"), std::string::npos) << log;
   EXPECT_NE(log.find("result of installation, failed"), std::string::npos) << log;
-  kit::UniqueHandle program = ChildNamed(kitloader.id(), "ombrixwait.exe");
+  kit::UniqueHandle program = ChildNamed(kitloaderId, "ombrixwait.exe");
   ASSERT_TRUE(program);
   EXPECT_EQ(WaitForSingleObject(program.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
   TerminateProcess(program.get(), 1);
