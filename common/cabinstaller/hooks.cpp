@@ -163,8 +163,10 @@ int UKitLoader::InstallInfSection(const char* extractFolder, const char* infPath
   }
   auto closeInf = kit::MakeScopeGuard([inf] { SetupCloseInfFile(inf); });
 
+  // Without a user interface the context shows no progress either.
+  const HWND noProgress = static_cast<HWND>(INVALID_HANDLE_VALUE);
   m_pQueueContext = m_bUIAllowed ? SetupInitDefaultQueueCallback(m_hWndOwner)
-                                 : SetupInitDefaultQueueCallbackEx(m_hWndOwner, static_cast<HWND>(INVALID_HANDLE_VALUE), 0, 0, nullptr);
+                                 : SetupInitDefaultQueueCallbackEx(m_hWndOwner, noProgress, 0, 0, nullptr);
   auto endContext = kit::MakeScopeGuard([this] {
     if (m_pQueueContext) SetupTermDefaultQueueCallback(m_pQueueContext);
     m_pQueueContext = nullptr;
