@@ -62,6 +62,7 @@ std::int32_t RunInstaller(HINSTANCE instance, LPSTR commandLineTail) {
   }
 
   bool showSuccess = options.verbose;
+  bool reportedByCopy = false;
   for (const UStringPair& entry : packages) {
     request = PackageRequest();
     request.file = PackageFileFromKey(entry.first);
@@ -73,9 +74,10 @@ std::int32_t RunInstaller(HINSTANCE instance, LPSTR commandLineTail) {
     if (request.file.empty()) continue;  // "ignore"
 
     if (ElevationToAdminNeeded(request.classId.c_str())) {
-      ElevationOutcome outcome = RunElevation(progress, commandLineTail, options.verbose);
+      ElevationOutcome outcome = RunElevation(progress, commandLineTail, options.silent, options.verbose);
       g_dwResult = outcome.result;
       showSuccess = outcome.showSuccess;
+      reportedByCopy = outcome.reportedByCopy;
       break;
     }
 
@@ -104,7 +106,8 @@ std::int32_t RunInstaller(HINSTANCE instance, LPSTR commandLineTail) {
               UMessage::Format("Installation failed. Code:%1 (\"%2\"), File:\"%3\"", result,
                                // one record, one line: without the system text's line break
                                GetInstallErrorText(static_cast<std::uint32_t>(result)).Trimmed(), request.file));
-    if (!options.silent) ShowFailureBox(progress, result, request.file.c_str());
+    // An elevated copy that finished its run has shown its own report.
+    if (!options.silent && !reportedByCopy) ShowFailureBox(progress, result, request.file.c_str());
   } else if (showSuccess && !options.silent) {
     ShowSuccessBox(progress);
   }

@@ -142,6 +142,13 @@ class USmartUpdateEx : public UObject {
   // Whether the installer of pipe 1 (high) or 2 (medium integrity) answers
   // once the call ends, starting it if need be.
   bool StartUserModeService(int serviceType);
+  // Creates the installer helper through the elevation prompt and has it
+  // start the high-integrity installer: S_OK, or the failing HRESULT
+  // (0x800704C7 when the user declined the prompt).
+  HRESULT StartLegacyService();
+  // Asks the installer helper, running as the user, to start the installer
+  // of pipe 1 or 2.
+  bool StartPerUserService(int serviceType);
 
   // Settings written by the caller before the first request.
   bool m_bSilent = false;

@@ -9,6 +9,9 @@ const char kBridgeTypeLibId[] = "{AC3C3859-795E-47BB-BACE-0B5DC6B03DF0}";
 const char kInstallerControlClassId[] = "{F57A6D66-48FB-4070-B2C9-F057C1510AF9}";
 const char kInstallerHelperClassId[] = "{A1A36BF9-1CAA-43D4-BB51-0EBC7B2F64C9}";
 const char kInstallerServiceComponent[] = "Service:Norvane Networks Component Installer";
+const char kLegacyServiceHelperInterfaceId[] = "{01681DC8-6ACC-4BE1-AFD8-DEBB99DAD2B9}";
+const char kPerUserServiceHelperInterfaceId[] = "{4DA1F393-2615-4D3D-A384-36925B54320A}";
+const char kInstallerHelperTypeLibId[] = "{8405E763-27A4-406F-A2B8-2AEE3C22CAC1}";
 
 namespace {
 

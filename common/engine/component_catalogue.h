@@ -43,6 +43,11 @@ extern const char kBridgeTypeLibId[];
 extern const char kInstallerControlClassId[];  // userregsvr.exe lives beside its server
 extern const char kInstallerHelperClassId[];   // the local server that starts the user-mode installers
 extern const char kInstallerServiceComponent[];
+// The installer helper's two interfaces: started elevated (ILegacyServiceHelper)
+// and started as the user (IPerUserServiceHelper), and its type library.
+extern const char kLegacyServiceHelperInterfaceId[];
+extern const char kPerUserServiceHelperInterfaceId[];
+extern const char kInstallerHelperTypeLibId[];
 
 // The catalogue, walked in order; its last row is all zero.
 const CatalogueRow* CatalogueRows(std::size_t* count);

@@ -151,4 +151,13 @@ ScopeGuard<F> MakeScopeGuard(F f) {
   return ScopeGuard<F>(std::move(f));
 }
 
+// A COM interface pointer, released by its owner.
+template <class Interface>
+struct ComTraits {
+  static Interface* Empty() { return nullptr; }
+  static void Close(Interface* p) { p->Release(); }
+};
+template <class Interface>
+using UniqueCom = UniqueResource<Interface*, ComTraits<Interface>>;
+
 }  // namespace kit

@@ -101,7 +101,7 @@ bool IsNonAdminUser() {
   return type != TokenElevationTypeLimited;
 }
 
-bool RunAsAdmin(HWND owner, const char* file, const char* parameters, bool asyncAllowed) {
+bool RunAsAdmin(HWND owner, const char* file, const char* parameters, bool asyncAllowed, kit::UniqueHandle* process) {
   static const char kFunction[] = "RunAsAdmin()";
   if (!file) {
     LogRecord(kLogErrors, kFunction, UString("lpFile is NULL"));
@@ -121,6 +121,7 @@ bool RunAsAdmin(HWND owner, const char* file, const char* parameters, bool async
     SHELLEXECUTEINFOA info = {};
     info.cbSize = sizeof info;
     info.fMask = asyncAllowed ? (SEE_MASK_ASYNCOK | SEE_MASK_FLAG_NO_UI) : (SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI);
+    if (process) info.fMask |= SEE_MASK_NOCLOSEPROCESS;
     info.hwnd = owner;
     info.lpVerb = "runas";
     info.lpFile = file;
@@ -132,6 +133,7 @@ bool RunAsAdmin(HWND owner, const char* file, const char* parameters, bool async
       SetLastError(error);
       return false;
     }
+    if (process) process->reset(info.hProcess);
     return true;
   } catch (...) {
     LogRecord(kLogErrors, kFunction, UString("RunAsAdmin() - EXCEPTION"));
@@ -154,5 +156,5 @@ HRESULT uCoCreateInstanceAsAdmin(HWND owner, REFCLSID classId, REFIID interfaceI
   options.cbStruct = sizeof options;
   options.dwClassContext = CLSCTX_LOCAL_SERVER;
   options.hwnd = owner;
-  return CoGetObject(monikerName, &options, interfaceId, object);
+  return kit::facts::BindElevationMoniker(monikerName, &options, classId, interfaceId, object);
 }

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "foundation/handles.h"
+
 enum : DWORD {
   kIntegrityLow = 0x1000,
   kIntegrityMedium = 0x2000,
@@ -24,8 +26,10 @@ bool IsNonAdminUser();
 
 // Starts `file` with `parameters` through the elevation prompt ("runas").
 // False when it was not started; the thread's last error then tells why
-// (1223 when the user declined).
-bool RunAsAdmin(HWND owner, const char* file, const char* parameters, bool asyncAllowed);
+// (1223 when the user declined). With `process`, it receives the started
+// program's process handle when the shell gives one (null otherwise).
+bool RunAsAdmin(HWND owner, const char* file, const char* parameters, bool asyncAllowed,
+                kit::UniqueHandle* process = nullptr);
 
 // Creates a COM object in an elevated local server through the elevation
 // moniker. COM must be initialised by the caller.

@@ -20,4 +20,9 @@ BOOL EvaluateAccess(AccessCheckProc accessCheck, const char*, PSECURITY_DESCRIPT
 
 DWORD WaitMilliseconds(const char*, DWORD shipped) { return shipped; }
 
+HRESULT BindElevationMoniker(const wchar_t* monikerName, BIND_OPTS3* options, REFCLSID, REFIID interfaceId,
+                             void** object) {
+  return CoGetObject(monikerName, options, interfaceId, object);
+}
+
 }  // namespace kit::facts

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 namespace kit::facts {
@@ -46,6 +47,12 @@ BOOL EvaluateAccess(AccessCheckProc accessCheck, const char* objectName, PSECURI
 // shipped program. `waitName` names the wait, so that a test can shorten one
 // wait and leave the others alone.
 DWORD WaitMilliseconds(const char* waitName, DWORD shipped);
+
+// Binds the elevation moniker `monikerName`, which names the class
+// `classId` (CoGetObject). The results are those of CoGetObject: 0x800704C7
+// when the user declined the prompt.
+HRESULT BindElevationMoniker(const wchar_t* monikerName, BIND_OPTS3* options, REFCLSID classId, REFIID interfaceId,
+                             void** object);
 
 }  // namespace kit::facts
 

@@ -9,6 +9,8 @@
 #include <atomic>
 #include <string>
 
+#include "../com_class_factory.h"
+
 namespace {
 
 const CLSID kClsid = {0x5C2B7E41, 0x9A3D, 0x4F6B, {0x8E, 0x21, 0x7D, 0x4C, 0x0A, 0x9B, 0x1E, 0x36}};
@@ -58,36 +60,7 @@ class OmbrixControl : public IOmbrixControl {
   std::atomic<long> m_refs{1};
 };
 
-class ClassFactory : public IClassFactory {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-      *out = static_cast<IClassFactory*>(this);
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    OmbrixControl* object = new (std::nothrow) OmbrixControl();
-    if (!object) return E_OUTOFMEMORY;
-    HRESULT hr = object->QueryInterface(riid, out);
-    object->Release();
-    return hr;
-  }
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-    lock ? ++g_locks : --g_locks;
-    return S_OK;
-  }
-};
-
-ClassFactory g_factory;
+ClassFactoryOf<OmbrixControl> g_factory(&g_locks);
 
 std::string ModulePath() {
   char path[MAX_PATH * 4];

@@ -29,6 +29,7 @@ class UserClass {
   static std::string Key() { return "Software\\Classes\\CLSID\\" + kUserClass; }
 };
 constexpr DWORD kNotTrusted = 0x800B0004;
+const char kRelaunchEvent[] = "cde2660f-df48-422b-9426-e6f55a1024c3-kitloader.exe";
 
 TEST(InstallRoutes, TheRouteFollowsTheVersionTheIntegrityLevelAndTheUsersRights) {
   const struct {
@@ -60,6 +61,9 @@ TEST(InstallRoutes, TheRouteFollowsTheVersionTheIntegrityLevelAndTheUsersRights)
     std::unique_ptr<kittest::WineAppVersion> version;
     if (c.windows) version = std::make_unique<kittest::WineAppVersion>(name, c.windows);
     kittest::FactsFile facts(c.facts);
+    // An administrator not elevated asks for elevation first, unless this is
+    // the relaunched copy that still is not elevated.
+    kit::UniqueHandle relaunch(c.result == 1603 ? CreateEventA(nullptr, FALSE, FALSE, kRelaunchEvent) : nullptr);
     std::unique_ptr<UserClass> userClass;
     if (c.classId == kUserClass) userClass = std::make_unique<UserClass>();
     kittest::WriteTextFile(stage.folder() + "\\pkg.cab", "not empty");

@@ -11,6 +11,9 @@
 //   ElevationType=limited          default | full | limited
 //   ElevationPrompt=decline        accept | decline (1223)
 //   ElevatedSection=elevated       the section of the copy the prompt starts
+//   ElevationMoniker=accept        accept | cancel | fail 0x80080005: the COM
+//                                  elevation moniker (accept creates the class
+//                                  as a plain local server)
 //   [process.access]               AccessCheck per object name
 //   MACHINE\SOFTWARE\Microsoft=deny   grant | deny | fail; "deny 0x120089" also
 //                                  reports what would have been granted
@@ -150,6 +153,18 @@ DWORD WaitMilliseconds(const char* waitName, DWORD shipped) {
   const unsigned long parsed = std::strtoul(fact.c_str(), &end, 0);
   if (!end || *end) BadFact(waitName, fact);
   return parsed;
+}
+
+HRESULT BindElevationMoniker(const wchar_t* monikerName, BIND_OPTS3* options, REFCLSID classId, REFIID interfaceId,
+                             void** object) {
+  const std::string fact = Fact(Section(), "ElevationMoniker");
+  if (fact.empty()) return CoGetObject(monikerName, options, interfaceId, object);
+  if (fact == "accept") return CoCreateInstance(classId, nullptr, CLSCTX_LOCAL_SERVER, interfaceId, object);
+  if (fact == "cancel") return HRESULT_FROM_WIN32(ERROR_CANCELLED);
+  char* end = nullptr;
+  const unsigned long failure = fact.compare(0, 5, "fail ") == 0 ? std::strtoul(fact.c_str() + 5, &end, 0) : 0;
+  if (!end || *end || !FAILED(static_cast<HRESULT>(failure))) BadFact("ElevationMoniker", fact);
+  return static_cast<HRESULT>(failure);
 }
 
 }  // namespace kit::facts
