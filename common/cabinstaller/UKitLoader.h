@@ -93,6 +93,9 @@ class UKitLoader : public UObject {
   // The accumulated result of the actions of this installation.
   int m_nActionResult = 0;
   void* m_pQueueContext = nullptr;
+  // The failure for which this installer stopped the file queue of the INF
+  // section being installed (a question nobody could answer); 0 otherwise.
+  DWORD m_dwQueueAbortError = 0;
 
   // Decoration tags for INF sections, fixed at construction.
   UString m_strOSName;
@@ -112,6 +115,8 @@ class UKitLoader : public UObject {
                        const UStringList* sectionNames, const char* infPath, int scope, bool checkOnly, bool* locked);
   void SwitchToConflictFolder(int scope);
   int CopyPackageFile(const UString& source, const UString& destination, const char* sectionName);
+  int InstallInfSection(const char* extractFolder, const char* infPath);
+  int RunCommand(const char* extractFolder, const char* objectFolder);
   UString CommonPath(const UString& fileName);
 
   // What one installation reads once (reset when it starts): the names in

@@ -12,6 +12,7 @@
 #include "cabinstaller/UKitLoader.h"
 #include "engine/USmartUpdateEx.h"
 #include "foundation/m_folders.h"
+#include "foundation/m_registry.h"
 #include "support/registry_sandbox.h"
 #include "support/test_support.h"
 #include "support/window_driver.h"
@@ -54,11 +55,11 @@ class InstallTest : public ::testing::Test {
     for (int i = 0; i < 2; ++i) SetEnvironmentVariableA(kTempVariables[i], saved[i]);
   }
 
-  // Copies a built package as <name> into a fresh extraction folder and
-  // installs it from there.
+  // Copies a built package as <name> into a fresh extraction folder (or one
+  // the test prepared) and installs it from there.
   int Install(const char* package, const std::string& name, int flags = 1) {
     const std::string folder = root / ("pkg" + std::to_string(++packages));
-    EXPECT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    EXPECT_TRUE(CreateDirectoryA(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
     const std::string path = folder + "\\" + name;
     kittest::CopyFileOrFail(kittest::WindowsPathOf(std::string(KITLOADER_PACKAGE_DIR "/") + package), path);
     return loader.Install(path.c_str(), flags, nullptr);
@@ -96,11 +97,14 @@ TEST_F(InstallTest, EachPackageEndsWithItsCodeAndPlacesOnlyItsFiles) {
       {"ombrix_user.cab", nullptr, false, 3, 0, "installation scope, MACHINE", {"dpf\\ombrixusr.dat"}},
       {"ombrix_user.cab", nullptr, false, 2, -1, "INSTALL_SCOPE_INVALID", {}},
       {"bad_noinf.cab", nullptr, false, 1, -1, ".inf file not found", {}},
-      {"ombrix_default.cab", nullptr, false, 1, ERROR_NOT_SUPPORTED, "PerformAction() failed", {}},
-      // Without an INF, the action an earlier package recorded runs again.
-      {"bad_noinf.cab", nullptr, false, 1, ERROR_NOT_SUPPORTED, "perform action, InfSection=DefaultInstall", {}},
-      {"bad_empty.cab", nullptr, false, 1, ERROR_NOT_SUPPORTED, "PerformAction() failed", {}},
-      {"bad_binary.cab", nullptr, false, 1, ERROR_NOT_SUPPORTED, "PerformAction() failed", {}},
+      // Its section copies into a folder beside the INF.
+      {"ombrix_default.cab", nullptr, false, 1, 0, "", {}},
+      // Without an INF, the action an earlier package recorded runs again,
+      // here on an INF name that was never recorded.
+      {"bad_noinf.cab", nullptr, false, 1, ERROR_ACCESS_DENIED, "perform action, InfSection=DefaultInstall", {}},
+      {"bad_empty.cab", nullptr, false, 1, ERROR_FILE_INVALID, "PerformAction() failed", {}},
+      // The Setup API's ERROR_EXPECTED_SECTION_NAME.
+      {"bad_binary.cab", nullptr, false, 1, static_cast<int>(0xE0000000), "Could not open INF file", {}},
       // The profile functions read a UTF-16 INF that starts with its byte-order mark.
       {"bad_utf16.cab", nullptr, false, 1, 0, "CopyFile succeed", {"dpf\\ombrixw.dat"}},
       // A section the INF does not have is an optional file.
@@ -228,4 +232,79 @@ TEST_F(InstallTest, AFailedCopyAsksAbortRetryOrIgnore) {
     EXPECT_EQ(log.Count("CopyFile() failed"), answers.size());
     EXPECT_EQ(Placed(), std::set<std::string>{});
   }
+}
+
+namespace {
+
+constexpr char kHookKey[] = "Software\\Norvane\\OmbrixHookTest";
+
+void SetWriteTime(const std::string& path, WORD year) {
+  const SYSTEMTIME when{year, 1, 0, 1, 0, 0, 0, 0};
+  FILETIME time{};
+  kit::UniqueFile file(CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  EXPECT_TRUE(SystemTimeToFileTime(&when, &time) && file && SetFileTime(file.get(), nullptr, nullptr, &time));
+}
+
+}  // namespace
+
+// The INF-section hook copies its files into a folder beside the INF (an
+// installed pinfo.dat stays while it is newer than the package's) and
+// writes its values under HKCU; the program hook starts in the extraction
+// folder, and its note lands beside the placed file.
+TEST_F(InstallTest, HookSectionsInstallFilesAndValuesAndRunTheirProgram) {
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE(round);
+    const std::string folder = root / ("pkg" + std::to_string(round)), hookDir = folder + "\\OmbrixHook";
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr) && CreateDirectoryA(hookDir.c_str(), nullptr));
+    kittest::WriteTextFile(hookDir + "\\pinfo.dat", "installed");
+    // A newer installed copy stays; an older one is replaced, here with the
+    // platform's own queue callback, as a run with a user interface has it.
+    SetWriteTime(hookDir + "\\pinfo.dat", round == 1 ? 2090 : 2001);
+    loader.m_bUIAllowed = round == 2;
+    ASSERT_EQ(Install("hook_inf.cab", "hook_inf.cab"), 0);
+    EXPECT_EQ(kittest::ReadTextFile(hookDir + "\\pinfo.dat"),
+              round == 1 ? "installed" : "package info of the hook sample\n");
+    EXPECT_EQ(kittest::ReadTextFile(hookDir + "\\ombrixcopied.dat"), "copied by the INF section\n");
+    EXPECT_EQ(SGetRegistryAsString(HKEY_CURRENT_USER, kHookKey, "Installed", "", 0, 0), "yes");
+    EXPECT_EQ(GetRegistryAsDWORDA(HKEY_CURRENT_USER, kHookKey, "Level", 0, 0), 7u);
+    EXPECT_FALSE(kittest::RegValueExists(HKEY_CURRENT_USER, kHookKey, "Wrong"));
+    EXPECT_EQ(kittest::ReadTextFile(root / "dpf\\ombrixrun.txt"), folder);
+  }
+  EXPECT_EQ(loader.m_strAction, "Run=%EXTRACT_DIR%\\exit_with.exe 0 0 %OBJECT_DIR%\\\\ombrixrun.txt");
+  EXPECT_EQ(Placed(), (std::set<std::string>{"dpf\\ombrixhook.dat", "dpf\\ombrixrun.txt"}));
+}
+
+// Each hook package ends with the result its actions leave and the log line
+// that says why; a missing source fails at once in a silent run.
+TEST_F(InstallTest, HookPackagesEndWithTheResultsOfTheirActions) {
+  loader.m_bUIAllowed = false;
+  const struct Case {
+    const char* package;
+    const char* tag;  // written to the placed file's folder first
+    int code;
+    const char* logText;
+    std::size_t reboots;  // "need reboot" lines: a restart stays through a later success
+  } cases[] = {
+      {"hook_tunnel.cab", nullptr, ERROR_SUCCESS_REBOOT_REQUIRED, "result of installation, need reboot", 1},
+      {"hook_results.cab", nullptr, 5, "result of installation, failed", 2},
+      {"hook_tag.cab", nullptr, 7, "result of installation, failed", 0},
+      {"hook_tag.cab", "1,0,0,1\n", 7, "result of installation, failed", 0},
+      {"hook_tag.cab", " 1,0,0,2 \n", 0, "newer version already installed", 0},
+      {"hook_noprogram.cab", nullptr, ERROR_FILE_NOT_FOUND, "failed to launch", 0},
+      {"hook_nosource.cab", nullptr, ERROR_FILE_NOT_FOUND, "SetupInstallFromInfSection failed", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.package) + (c.tag ? c.tag : ""));
+    log.Clear();
+    const std::string tag = root / "dpf\\ombrixtag.ver";
+    if (c.tag) kittest::WriteTextFile(tag, c.tag);
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(Install(c.package, c.package), c.code);
+    EXPECT_LT(GetTickCount64() - start, 20000u);
+    EXPECT_TRUE(log.Contains(c.logText));
+    EXPECT_EQ(log.Count("need reboot"), c.reboots);
+    DeleteFileA(tag.c_str());
+  }
+  EXPECT_TRUE(log.Contains("file queue stopped, it would wait for an answer, 14"));
+  EXPECT_EQ(Placed(), std::set<std::string>{});
 }
