@@ -9,6 +9,8 @@
 #include <atomic>
 #include <string>
 
+#include "../ombrix_module.h"
+
 namespace {
 
 const CLSID kClsid = {0x5C2B7E41, 0x9A3D, 0x4F6B, {0x8E, 0x21, 0x7D, 0x4C, 0x0A, 0x9B, 0x1E, 0x36}};
@@ -19,7 +21,6 @@ const char kLibIdText[] = "{2D6B9C31-7E85-4A0F-B3C2-9F1E4D7A6B58}";
 const char kProgId[] = "Norvane.OmbrixControl.1";
 const char kName[] = "Norvane Ombrix Control";
 
-HMODULE g_module = nullptr;
 std::atomic<long> g_objects{0};
 std::atomic<long> g_locks{0};
 
@@ -89,28 +90,12 @@ class ClassFactory : public IClassFactory {
 
 ClassFactory g_factory;
 
-std::string ModulePath() {
-  char path[MAX_PATH * 4];
-  DWORD n = GetModuleFileNameA(g_module, path, sizeof(path));
-  return (n == 0 || n >= sizeof(path)) ? std::string() : std::string(path, n);
-}
-
 std::wstring Wide(const std::string& text) {
   int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
   std::wstring w(n > 0 ? n : 1, L'\0');
   if (n > 0) MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &w[0], n);
   w.resize(n > 0 ? n - 1 : 0);
   return w;
-}
-
-LONG SetValue(HKEY root, const std::string& key, const char* name, const std::string& value) {
-  HKEY k = nullptr;
-  LONG rc = RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr);
-  if (rc != ERROR_SUCCESS) return rc;
-  rc = RegSetValueExA(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                      static_cast<DWORD>(value.size() + 1));
-  RegCloseKey(k);
-  return rc;
 }
 
 // The class, its ProgID and the pointer to the type library, below `classes`
@@ -158,14 +143,6 @@ HRESULT RegisterTypeLibrary(bool forUser) {
 }
 
 }  // namespace
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    g_module = instance;
-    DisableThreadLibraryCalls(instance);
-  }
-  return TRUE;
-}
 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void** out) {
   if (!out) return E_POINTER;

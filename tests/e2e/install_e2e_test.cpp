@@ -1,7 +1,8 @@
 // The real kitloader.exe installs the suite's sample control from setup.inf
 // into the machine's Downloaded Program Files folder of the prefix: a first
 // install, the same version again (left alone), an update while the
-// installed file is held open (to a Conflict.N folder), and the update to 2.0.
+// installed file is held open (to a Conflict.N folder), whose registered copy
+// then counts as the installed 2.0.
 // The run is another process, so the test works in the prefix's real folder
 // and removes what it installed.
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include "foundation/handles.h"
 #include "foundation/m_folders.h"
 #include "foundation/m_io.h"
+#include "foundation/m_registry.h"
 #include "support/test_support.h"
 
 namespace {
@@ -87,13 +89,32 @@ TEST(InstallE2E, FirstInstallSameVersionUpdateAndALockedFile) {
   const std::string conflict = dpf + "\\" + *conflicts.begin();
   EXPECT_EQ("2.0.0.1", kittest::FileVersionOf(conflict + "\\ombrixctl.dll")) << log;
 
-  // Released, 2.0 replaces 1.0 in place.
+  // The copy in the Conflict folder registered itself: it is the installed
+  // 2.0, so a request for 2.0 has nothing left to do.
+  const std::string classKey = "Software\\Classes\\CLSID\\{5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}";
+  EXPECT_EQ(conflict + "\\ombrixctl.dll",
+            SGetRegistryAsString(HKEY_LOCAL_MACHINE, (classKey + "\\InprocServer32").c_str(), "", "", 0, 0).str());
   run = Install("2.0.0.1", "2,0,0,1", &log);
   EXPECT_EQ(0u, run.exitCode) << log;
-  EXPECT_EQ("2.0.0.1", kittest::FileVersionOf(control));
+  EXPECT_NE(std::string::npos, log.find("needn't install/update control")) << log;
 
   RemoveFolder(conflict);
   DeleteFileA(control.c_str());
+  DeleteFileA((dpf + "\\ombrixctl.inf").c_str());
+  for (const char* key : {"Software\\Classes\\CLSID\\{5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}",
+                          "Software\\Classes\\Norvane.OmbrixControl.1",
+                          "Software\\Classes\\TypeLib\\{2D6B9C31-7E85-4A0F-B3C2-9F1E4D7A6B58}",
+                          "SOFTWARE\\Microsoft\\Code Store Database\\Distribution Units\\"
+                          "{5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}"})
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, key);
+  kit::UniqueKey shared;
+  RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls", 0, KEY_SET_VALUE,
+                shared.put());
+  for (std::string file : {control, conflict + "\\ombrixctl.dll"}) {
+    RegDeleteValueA(shared.get(), file.c_str());
+    for (char& c : file) c = c == '\\' ? '/' : c;
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, ("Software\\Microsoft\\Windows\\CurrentVersion\\ModuleUsage\\" + file).c_str());
+  }
 }
 
 }  // namespace
