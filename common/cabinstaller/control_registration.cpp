@@ -5,13 +5,12 @@
 // process of its own.
 #include <windows.h>
 
-#include <atomic>
-#include <csetjmp>
 #include <vector>
 
 #include "cabinstaller/UKitLoader.h"
 #include "engine/USmartUpdateEx.h"
 #include "engine/component_catalogue.h"
+#include "foundation/fault_guard.h"
 #include "foundation/handles.h"
 #include "foundation/m_folders.h"
 #include "platform/platform_facts.h"
@@ -26,8 +25,6 @@ const char kUserRegister[] = "UKitLoader::SGetUserRegister()";
 const char kUserRegisterApp[] = "userregsvr.exe";
 constexpr DWORD kUserRegisterWait = 35000;
 constexpr std::size_t kLongestCurrentFolder = 259;
-
-using EntryPoint = HRESULT(STDAPICALLTYPE*)();
 
 // The current folder, to be restored after the control is loaded.
 UString SavedCurrentFolder() {
@@ -56,47 +53,6 @@ UString FolderOfControl(const UString& path) {
   if (!folder.empty() && folder[folder.length() - 1] != '\\') folder += "\\";
   return folder;
 }
-
-// A fault inside a control's entry point that the control does not handle
-// itself would end this whole process. While the guard is armed on a thread,
-// the process's last-chance filter sends such a fault on that thread back to
-// the guard, which then reports the fault's code as the call's result.
-class EntryPointFaultGuard {
- public:
-  // Calls the entry point; a fault it leaves unhandled gives its exception
-  // code (a negative HRESULT, such as 0xC0000005) and *faulted.
-  static HRESULT Call(EntryPoint entry, bool* faulted) {
-    *faulted = false;
-    s_thread = GetCurrentThreadId();
-    s_previous = SetUnhandledExceptionFilter(&Filter);
-    volatile HRESULT result = E_UNEXPECTED;
-    // The jump back unwinds the handler frames the control left behind.
-    if (setjmp(s_resume) == 0) {
-      result = entry();
-    } else {
-      *faulted = true;
-      result = static_cast<HRESULT>(s_faultCode);
-    }
-    SetUnhandledExceptionFilter(s_previous);
-    s_thread = 0;
-    return result;
-  }
-
- private:
-  static LONG WINAPI Filter(EXCEPTION_POINTERS* info) {
-    if (s_thread != 0 && s_thread == GetCurrentThreadId() && info && info->ExceptionRecord &&
-        info->ExceptionRecord->ExceptionCode != EXCEPTION_STACK_OVERFLOW) {
-      s_faultCode = info->ExceptionRecord->ExceptionCode;
-      longjmp(s_resume, 1);
-    }
-    return s_previous ? s_previous(info) : EXCEPTION_CONTINUE_SEARCH;
-  }
-
-  static inline std::atomic<DWORD> s_thread{0};
-  static inline jmp_buf s_resume;
-  static inline LPTOP_LEVEL_EXCEPTION_FILTER s_previous = nullptr;
-  static inline DWORD s_faultCode = 0;
-};
 
 // Whether a candidate for the per-user registration application can be read.
 bool UserRegisterOpens(const UString& candidate) {
@@ -135,8 +91,8 @@ int UKitLoader::CallDllEntryPoint(const char* path, const char* entryPoint) {
       result = static_cast<int>(loadError);
       return;
     }
-    const EntryPoint entry =
-        reinterpret_cast<EntryPoint>(reinterpret_cast<void*>(GetProcAddress(module.get(), entryPoint)));
+    const kit::EntryPoint entry =
+        reinterpret_cast<kit::EntryPoint>(reinterpret_cast<void*>(GetProcAddress(module.get(), entryPoint)));
     if (!entry) {
       const DWORD error = GetLastError();
       LogRecord(kLogErrors, kRegister, UMessage::Format("%1, %2", "GetProcAddress failed", error));
@@ -145,7 +101,7 @@ int UKitLoader::CallDllEntryPoint(const char* path, const char* entryPoint) {
     }
     const HRESULT initialized = CoInitialize(nullptr);
     bool faulted = false;
-    const HRESULT hr = EntryPointFaultGuard::Call(entry, &faulted);
+    const HRESULT hr = kit::CallEntryPointGuarded(entry, &faulted);
     if (SUCCEEDED(initialized)) CoUninitialize();
     if (faulted) {
       LogRecord(kLogErrors, kRegister,

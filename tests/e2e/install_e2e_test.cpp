@@ -91,9 +91,8 @@ TEST(InstallE2E, FirstInstallSameVersionUpdateAndALockedFile) {
 
   // The copy in the Conflict folder registered itself: it is the installed
   // 2.0, so a request for 2.0 has nothing left to do.
-  const std::string classKey = "Software\\Classes\\CLSID\\{5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}";
-  EXPECT_EQ(conflict + "\\ombrixctl.dll",
-            SGetRegistryAsString(HKEY_LOCAL_MACHINE, (classKey + "\\InprocServer32").c_str(), "", "", 0, 0).str());
+  const std::string server = "Software\\Classes\\CLSID\\{5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}\\InprocServer32";
+  EXPECT_EQ(conflict + "\\ombrixctl.dll", SGetRegistryAsString(HKEY_LOCAL_MACHINE, server.c_str(), "", "", 0, 0).str());
   run = Install("2.0.0.1", "2,0,0,1", &log);
   EXPECT_EQ(0u, run.exitCode) << log;
   EXPECT_NE(std::string::npos, log.find("needn't install/update control")) << log;
@@ -101,17 +100,13 @@ TEST(InstallE2E, FirstInstallSameVersionUpdateAndALockedFile) {
   RemoveFolder(conflict);
   DeleteFileA(control.c_str());
   DeleteFileA((dpf + "\\ombrixctl.inf").c_str());
-  for (const char* key : {"Software\\Classes\\CLSID\\{5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}",
-                          "Software\\Classes\\Norvane.OmbrixControl.1",
-                          "Software\\Classes\\TypeLib\\{2D6B9C31-7E85-4A0F-B3C2-9F1E4D7A6B58}",
-                          "SOFTWARE\\Microsoft\\Code Store Database\\Distribution Units\\"
-                          "{5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}"})
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, key);
-  kit::UniqueKey shared;
-  RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls", 0, KEY_SET_VALUE,
-                shared.put());
+  const std::string classes = "Software\\Classes\\", viewer = "{5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}";
+  for (const std::string& key : {classes + "CLSID\\" + viewer, classes + "Norvane.OmbrixControl.1",
+                                 classes + "TypeLib\\{2D6B9C31-7E85-4A0F-B3C2-9F1E4D7A6B58}",
+                                 "SOFTWARE\\Microsoft\\Code Store Database\\Distribution Units\\" + viewer})
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str());
   for (std::string file : {control, conflict + "\\ombrixctl.dll"}) {
-    RegDeleteValueA(shared.get(), file.c_str());
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls", file.c_str());
     for (char& c : file) c = c == '\\' ? '/' : c;
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, ("Software\\Microsoft\\Windows\\CurrentVersion\\ModuleUsage\\" + file).c_str());
   }

@@ -6,6 +6,7 @@
 
 #include <set>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -17,11 +18,7 @@ TEST(DistributionUnitRules, RecordedFilesTheirKeysAndCounts) {
                                    {"gone", "gone"}};
   const auto files = RecordedFiles(addCode, "C:\\dpf", "C:\\sys",
                                    [&](const UString& path) { return present.count(path.str()) > 0; });
-  const struct {
-    const char* entry;
-    const char* path;
-    bool optional;
-  } expected[] = {
+  const struct { const char *entry, *path; bool optional; } expected[] = {
       {"ctl.dll", "C:\\dpf\\ctl.dll", false},            // beside the control
       {"opt.dat", "", true},                              // an emptied section: logged, not listed
       {"shared.dll", "C:\\dpf\\shared.dll", false},      // the control's folder before the system's
@@ -38,24 +35,16 @@ TEST(DistributionUnitRules, RecordedFilesTheirKeysAndCounts) {
     EXPECT_EQ(expected[i].optional, files[i].optional);
   }
 
-  // A record of an older version lists a file the package dropped and one it
-  // still has, written in another case.
+  // An older record: a dropped file, and a kept one in another case.
   EXPECT_EQ((UStringList{"C:\\dpf\\old.dat"}),
             StaleFileValues({"C:\\dpf\\old.dat", "c:\\DPF\\ctl.dll", "C:\\sys\\drivers\\flt.sys"}, files));
-
-  EXPECT_EQ("Software\\Microsoft\\Windows\\CurrentVersion\\ModuleUsage\\C:/dpf/ctl.dll",
-            ModuleUsageKey("C:\\dpf\\ctl.dll").str());
-  EXPECT_EQ("SOFTWARE\\Microsoft\\Code Store Database\\Distribution Units\\{1}", DistributionUnitKey("{1}").str());
   EXPECT_EQ("C:\\dpf\\ctl.inf", InfCopyPath("C:\\dpf", "C:\\tmp\\x\\ctl.inf").str());
   EXPECT_EQ("C:\\dpf\\ctl.inf", InfCopyPath("C:\\dpf\\", "ctl.inf").str());
 
   // The count: the owners' values besides ".Owner", at least 1.
-  const struct {
-    bool read;
-    unsigned long values;
-    unsigned long count;
-  } counts[] = {{true, 2, 1}, {true, 3, 2}, {true, 1, 1}, {true, 0, 1}, {false, 9, 1}};
-  for (const auto& c : counts) EXPECT_EQ(c.count, SharedDllCount(c.read, c.values)) << c.values;
+  for (const auto& [read, values, count] : {std::tuple{true, 2ul, 1ul}, {true, 3ul, 2ul}, {true, 1ul, 1ul},
+                                            {true, 0ul, 1ul}, {false, 9ul, 1ul}})
+    EXPECT_EQ(count, SharedDllCount(read, values)) << values;
 }
 
 }  // namespace
