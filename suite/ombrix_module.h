@@ -1,10 +1,11 @@
 // What every in-process server of the suite needs: its own module handle,
-// kept by its DllMain, its path, and one registry text written under a key
-// it creates. Included by one source of each DLL (it defines DllMain).
+// kept by its DllMain, its path, one registry text written under a key it
+// creates, and its factories' object creation. Included by one source of each DLL (it defines DllMain).
 #pragma once
 
 #include <windows.h>
 
+#include <new>
 #include <string>
 
 inline HMODULE g_module = nullptr;
@@ -33,4 +34,17 @@ inline LONG SetValue(HKEY root, const std::string& key, const char* name, const 
                       static_cast<DWORD>(value.size() + 1));
   RegCloseKey(k);
   return rc;
+}
+
+// A class factory's CreateInstance of a new T (created with one reference).
+template <class T>
+HRESULT CreateComObject(IUnknown* outer, REFIID riid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (outer) return CLASS_E_NOAGGREGATION;
+  T* object = new (std::nothrow) T();
+  if (!object) return E_OUTOFMEMORY;
+  const HRESULT hr = object->QueryInterface(riid, out);
+  object->Release();
+  return hr;
 }

@@ -73,14 +73,7 @@ class ClassFactory : public IClassFactory {
   ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    OmbrixControl* object = new (std::nothrow) OmbrixControl();
-    if (!object) return E_OUTOFMEMORY;
-    HRESULT hr = object->QueryInterface(riid, out);
-    object->Release();
-    return hr;
+    return CreateComObject<OmbrixControl>(outer, riid, out);
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
     lock ? ++g_locks : --g_locks;

@@ -69,14 +69,7 @@ class PanelFactory : public IClassFactory {
   ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    PanelObject* object = new (std::nothrow) PanelObject();
-    if (!object) return E_OUTOFMEMORY;
-    const HRESULT hr = object->QueryInterface(riid, out);
-    object->Release();
-    return hr;
+    return CreateComObject<PanelObject>(outer, riid, out);
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 };
