@@ -99,7 +99,7 @@ Outcome Install(const std::string& package, const std::string& name, const std::
 
 TEST(RegistrationE2E, AMachineControlIsRecordedSkippedAndRepaired) {
   const std::string dpf = SGetDownloadedProgramFilesFolder().str(), control = dpf + "\\ombrixctl.dll";
-
+  Forget(HKEY_LOCAL_MACHINE, kViewer, {control, dpf + "\\ombrixctl.inf"});  // the demo's, say
   Outcome run = Install("ombrixctl-1.0.0.1", "ombrixctl", kViewer, "1,0,0,1");
   EXPECT_EQ(0u, run.exitCode) << run.log;
   const std::string classKey = "Software\\Classes\\CLSID\\" + kViewer;
