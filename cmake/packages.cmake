@@ -59,3 +59,20 @@ function(kit_cab_package name)
   add_custom_target(package_${name} DEPENDS "${out}")
   add_dependencies(packages package_${name})
 endfunction()
+
+# Signs a built program or library in place, after every link, with the
+# certificate that signs the packages, so that an installed copy passes the
+# signature check of the maker's own files.
+#
+#   kit_sign_binary(<target>)
+function(kit_sign_binary target)
+  set(pki "${PROJECT_SOURCE_DIR}/pki")
+  set(file "$<TARGET_FILE:${target}>")
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND "${KITLOADER_OSSLSIGNCODE}" sign -certs "${pki}/${KITLOADER_PACKAGE_SIGNER}.chain.pem"
+            -key "${pki}/${KITLOADER_PACKAGE_SIGNER}.key" -h sha256
+            -TSA-certs "${pki}/tsa/tsa.chain.pem" -TSA-key "${pki}/tsa/tsa.key" -in "${file}" -out "${file}.signed"
+    COMMAND "${CMAKE_COMMAND}" -E rename "${file}.signed" "${file}"
+    COMMENT "Signing $<TARGET_FILE_NAME:${target}>"
+    VERBATIM)
+endfunction()

@@ -53,6 +53,9 @@ class UKitLoader : public UObject {
   int CallDllEntryPoint(const char* path, const char* entryPoint);
   int RegisterActiveX(const char* path);
   int RegisterActiveXUser(const char* path, bool redirectToHKCU, bool userEntryPoints);
+  // The per-user registration application beside this program or beside the
+  // suite's installer control; empty when neither can be read.
+  static UString SGetUserRegister();
 
   // The distribution-unit record of a placed control.
   int RegisterDistributionUnit(int scope, const UStringPairList& addCode, const char* infPath,

@@ -6,6 +6,8 @@
 const char kViewerControlClassId[] = "{5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}";
 const char kBridgeControlClassId[] = "{2751884B-831B-4B92-A489-CB7397D2C63A}";
 const char kBridgeTypeLibId[] = "{AC3C3859-795E-47BB-BACE-0B5DC6B03DF0}";
+const char kPanelControlClassId[] = "{7A1C2E90-3B4D-4E5F-8A6B-1C2D3E4F5A60}";
+const char kPanelToolbarClassId[] = "{7A1C2E91-3B4D-4E5F-8A6B-1C2D3E4F5A60}";
 const char kInstallerControlClassId[] = "{F57A6D66-48FB-4070-B2C9-F057C1510AF9}";
 const char kInstallerHelperClassId[] = "{A1A36BF9-1CAA-43D4-BB51-0EBC7B2F64C9}";
 const char kInstallerServiceComponent[] = "Service:Norvane Networks Component Installer";
@@ -17,6 +19,7 @@ namespace {
 
 constexpr char kViewerGroup[] = "Ombrix Viewer";
 constexpr char kBridgeGroup[] = "Ombrix Inspection Bridge";
+constexpr char kPanelGroup[] = "Ombrix Panel";
 constexpr char kInstallerGroup[] = "Ombrix Installer Control";
 constexpr char kHelperGroup[] = "Ombrix Installer Helper";
 constexpr char kServiceGroup[] = "Norvane Networks Component Installer";
@@ -29,6 +32,10 @@ const CatalogueRow kCatalogue[] = {
      nullptr},
     {kSignatureNotChecked, 2, kBridgeGroup, "ombrixbridge.tlb", nullptr, nullptr, kBridgeControlClassId},
     {kSignedByOtherVendor, 2, kBridgeGroup, "detoured.dll", nullptr, nullptr, kBridgeControlClassId},
+    // One file, two classes.
+    {kSignatureRequired, 3, kPanelGroup, "ombrixpanel.dll", kPanelControlClassId, "Ombrix Panel Control", nullptr},
+    {kSignatureRequired, 3, kPanelGroup, "ombrixpanel.dll", kPanelToolbarClassId, "Ombrix Panel Toolbar", nullptr},
+    {kSignatureNotChecked, 3, kPanelGroup, "ombrixpanel.dat", nullptr, nullptr, kPanelControlClassId},
     {kSignatureRequired, 4, kInstallerGroup, "ombrixinst.dll", kInstallerControlClassId, "Ombrix Installer Control",
      nullptr},
     {kSignatureRequired, 4, kInstallerGroup, "userregsvr.exe", nullptr, nullptr, kInstallerControlClassId},

@@ -40,6 +40,8 @@ struct KnownClass {
 extern const char kViewerControlClassId[];  // the sample control of the demo package
 extern const char kBridgeControlClassId[];  // registers per user through DllRegisterServerUser
 extern const char kBridgeTypeLibId[];
+extern const char kPanelControlClassId[];  // two classes of one file, ombrixpanel.dll
+extern const char kPanelToolbarClassId[];
 extern const char kInstallerControlClassId[];  // userregsvr.exe lives beside its server
 extern const char kInstallerHelperClassId[];   // the local server that starts the user-mode installers
 extern const char kInstallerServiceComponent[];

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "../com_class_factory.h"
+#include "../ombrix_module.h"
 
 namespace {
 
@@ -21,7 +22,6 @@ const char kLibIdText[] = "{2D6B9C31-7E85-4A0F-B3C2-9F1E4D7A6B58}";
 const char kProgId[] = "Norvane.OmbrixControl.1";
 const char kName[] = "Norvane Ombrix Control";
 
-HMODULE g_module = nullptr;
 std::atomic<long> g_objects{0};
 std::atomic<long> g_locks{0};
 
@@ -62,28 +62,12 @@ class OmbrixControl : public IOmbrixControl {
 
 ClassFactoryOf<OmbrixControl> g_factory(&g_locks);
 
-std::string ModulePath() {
-  char path[MAX_PATH * 4];
-  DWORD n = GetModuleFileNameA(g_module, path, sizeof(path));
-  return (n == 0 || n >= sizeof(path)) ? std::string() : std::string(path, n);
-}
-
 std::wstring Wide(const std::string& text) {
   int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
   std::wstring w(n > 0 ? n : 1, L'\0');
   if (n > 0) MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &w[0], n);
   w.resize(n > 0 ? n - 1 : 0);
   return w;
-}
-
-LONG SetValue(HKEY root, const std::string& key, const char* name, const std::string& value) {
-  HKEY k = nullptr;
-  LONG rc = RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr);
-  if (rc != ERROR_SUCCESS) return rc;
-  rc = RegSetValueExA(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                      static_cast<DWORD>(value.size() + 1));
-  RegCloseKey(k);
-  return rc;
 }
 
 // The class, its ProgID and the pointer to the type library, below `classes`
@@ -131,14 +115,6 @@ HRESULT RegisterTypeLibrary(bool forUser) {
 }
 
 }  // namespace
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    g_module = instance;
-    DisableThreadLibraryCalls(instance);
-  }
-  return TRUE;
-}
 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void** out) {
   if (!out) return E_POINTER;

@@ -5,10 +5,12 @@
 // redirected to the user's (HKEY_CURRENT_USER\Software\Classes). The exit
 // code is 0 on success, otherwise the failure: 87 for a bad command line,
 // the loader's error, 127 without an entry point, or the entry point's
-// HRESULT. /s shows nothing; otherwise the outcome is shown in a box.
+// HRESULT (the exception code when it faulted). /s shows nothing; otherwise
+// the outcome is shown in a box.
 #include <windows.h>
 
 #include "foundation/errorlog.h"
+#include "foundation/fault_guard.h"
 #include "foundation/file_error_log.h"
 #include "foundation/handles.h"
 #include "foundation/m_strings.h"
@@ -21,7 +23,7 @@ const char kFunction[] = "userregsvr";
 
 UClientFileErrorLog g_cErrorLog;
 
-using EntryPoint = HRESULT(STDAPICALLTYPE*)();
+using kit::EntryPoint;
 
 EntryPoint Find(HMODULE module, const char* name) {
   return reinterpret_cast<EntryPoint>(reinterpret_cast<void*>(GetProcAddress(module, name)));
@@ -61,16 +63,19 @@ DWORD Register(const UserRegisterArgs& args) {
     return ERROR_PROC_NOT_FOUND;
   }
   HRESULT hr;
+  bool faulted = false;
   if (args.redirect) {
     ClassesToUser redirect;
     if (!redirect.active()) {
       LogRecord(kLogErrors, kFunction, UString("cannot redirect the class registrations"));
       return ERROR_ACCESS_DENIED;
     }
-    hr = entry();
+    hr = kit::CallEntryPointGuarded(entry, &faulted);
   } else {
-    hr = entry();
+    hr = kit::CallEntryPointGuarded(entry, &faulted);
   }
+  // A faulted component is not asked to detach.
+  if (faulted) module.release();
   LogRecord(kLogTrace, kFunction,
             UMessage::Format("%1, %2, %3, 0x%4", args.redirect ? "registered (redirected)" : "registered",
                              args.file.c_str(), SUCCEEDED(hr) ? "succeeded" : "failed",

@@ -1,7 +1,8 @@
 // The real kitloader.exe installs the suite's sample control from setup.inf
 // into the machine's Downloaded Program Files folder of the prefix: a first
 // install, the same version again (left alone), an update while the
-// installed file is held open (to a Conflict.N folder), and the update to 2.0.
+// installed file is held open (to a Conflict.N folder), whose registered copy
+// then counts as the installed 2.0.
 // The run is another process, so the test works in the prefix's real folder
 // and removes what it installed.
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include "foundation/handles.h"
 #include "foundation/m_folders.h"
 #include "foundation/m_io.h"
+#include "foundation/m_registry.h"
 #include "support/platform_facts_support.h"
 #include "support/test_support.h"
 #include "support/window_driver.h"
@@ -89,13 +91,27 @@ TEST(InstallE2E, FirstInstallSameVersionUpdateAndALockedFile) {
   const std::string conflict = dpf + "\\" + *conflicts.begin();
   EXPECT_EQ("2.0.0.1", kittest::FileVersionOf(conflict + "\\ombrixctl.dll")) << log;
 
-  // Released, 2.0 replaces 1.0 in place.
+  // The copy in the Conflict folder registered itself: it is the installed
+  // 2.0, so a request for 2.0 has nothing left to do.
+  const std::string server = "Software\\Classes\\CLSID\\{5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}\\InprocServer32";
+  EXPECT_EQ(conflict + "\\ombrixctl.dll", SGetRegistryAsString(HKEY_LOCAL_MACHINE, server.c_str(), "", "", 0, 0).str());
   run = Install("2.0.0.1", "2,0,0,1", &log);
   EXPECT_EQ(0u, run.exitCode) << log;
-  EXPECT_EQ("2.0.0.1", kittest::FileVersionOf(control));
+  EXPECT_NE(std::string::npos, log.find("needn't install/update control")) << log;
 
   RemoveFolder(conflict);
   DeleteFileA(control.c_str());
+  DeleteFileA((dpf + "\\ombrixctl.inf").c_str());
+  const std::string classes = "Software\\Classes\\", viewer = "{5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}";
+  for (const std::string& key : {classes + "CLSID\\" + viewer, classes + "Norvane.OmbrixControl.1",
+                                 classes + "TypeLib\\{2D6B9C31-7E85-4A0F-B3C2-9F1E4D7A6B58}",
+                                 "SOFTWARE\\Microsoft\\Code Store Database\\Distribution Units\\" + viewer})
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str());
+  for (std::string file : {control, conflict + "\\ombrixctl.dll"}) {
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls", file.c_str());
+    for (char& c : file) c = c == '\\' ? '/' : c;
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, ("Software\\Microsoft\\Windows\\CurrentVersion\\ModuleUsage\\" + file).c_str());
+  }
 }
 
 // At medium integrity (the test build) a per-user package goes to the user.

@@ -143,7 +143,10 @@ TEST_F(InstallTest, UpdatesReplaceOlderFilesAndLockedFilesGoToConflictFolders) {
   const std::string installed = root / "dpf\\ombrixctl.dll";
   ASSERT_EQ(Install("ombrixctl-1.0.0.1.cab", "ombrixctl.cab"), 0);
   EXPECT_EQ(VersionHigh(installed), 0x00010000u);
-  EXPECT_TRUE(log.Contains("control registration not available"));
+  EXPECT_TRUE(kittest::RegValueExists(
+      HKEY_LOCAL_MACHINE,
+      "SOFTWARE\\Microsoft\\Code Store Database\\Distribution Units\\{5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}\\Contains\\Files",
+      installed));
 
   // A file of the same version stays (a catalogue file such as the control
   // is replaced while it carries no maker's signature).
@@ -168,8 +171,10 @@ TEST_F(InstallTest, UpdatesReplaceOlderFilesAndLockedFilesGoToConflictFolders) {
   EXPECT_EQ(VersionHigh(installed), 0x00010000u);
   ASSERT_EQ(Install("ombrixctl-2.0.0.1.cab", "ombrixctl.cab"), 0);
   EXPECT_EQ(VersionHigh(installed), 0x00020000u);
-  EXPECT_EQ(Placed(), (std::set<std::string>{"dpf\\ombrixusr.dat", "dpf\\ombrixctl.dll",
-                                             "dpf\\Conflict.0\\ombrixctl.dll", "dpf\\Conflict.1\\ombrixctl.dll"}));
+  // Each registered control has its package's INF beside it.
+  EXPECT_EQ(Placed(), (std::set<std::string>{"dpf\\ombrixusr.dat", "dpf\\ombrixctl.dll", "dpf\\ombrixctl.inf",
+                                             "dpf\\Conflict.0\\ombrixctl.dll", "dpf\\Conflict.0\\ombrixctl.inf",
+                                             "dpf\\Conflict.1\\ombrixctl.dll", "dpf\\Conflict.1\\ombrixctl.inf"}));
 }
 
 // Both passes: an older file in the system folder is replaced there; a name that climbs out is refused.

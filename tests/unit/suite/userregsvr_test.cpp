@@ -34,6 +34,9 @@ TEST(UserRegSvr, RegistersForTheCurrentUserAndReportsFailures) {
       {"/s /r \"" + control + "\"", 0, true},
       {"/s \"" + control + ".absent\"", ERROR_MOD_NOT_FOUND, false},
       {"/s \"C:\\windows\\system32\\version.dll\"", ERROR_PROC_NOT_FOUND, false},
+      // A component that faults while it registers: the program reports it and ends.
+      {"/s \"" + kittest::WindowsPathOf(KITLOADER_BUILD_DIR "/suite/ombrixcrash-1.0.0.1/ombrixcrash.dll") + "\"",
+       0xC0000005, false},
       {"/s", ERROR_INVALID_PARAMETER, false},
   };
   for (const auto& c : cases) {
