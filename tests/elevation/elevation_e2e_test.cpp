@@ -133,7 +133,7 @@ TEST(ElevationE2E, UserModeInstallersStartThroughTheHelper) {
       // Medium integrity before high: the helper as the user starts pipe 2.
       {"[process]\nIntegrityLevel=0x1000\nAdministratorsMember=0\n", "", "/result 3010", kNothing, "", 3010,
        {"selector 2", "using medium integrity user mode installer process, reboot required"}, "StartOnAltPipe"},
-      {kStandardUser + "ElevationMoniker=accept\n", "service:kittest", "", kNothing, "", 0,
+      {kStandardUser + "ElevationMoniker=accept\n", "service:kittest", "/result 0", kNothing, "", 0,
        {"OmbrixHelper::StartOnAltPipe(), enter", "HI UserMode service is available"}, "selector 1"},
       {kStandardUser + "ElevationMoniker=cancel\n", "service:kittest", "", kNothing, "", 1603,
        {"StartLegacyService() canceled by user", "failed to start high integrity user-mode installer process"},
