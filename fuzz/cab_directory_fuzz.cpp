@@ -1,10 +1,6 @@
 // A cabinet's file table and the names of its entries.
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <vector>
-
 #include "cabinstaller/cab_directory.h"
+#include "fuzz/fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   (void)cab::FileTableEnd(data, size);

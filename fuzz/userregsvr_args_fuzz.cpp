@@ -1,8 +1,5 @@
 // The arguments the user-mode registration helper is started with.
-#include <cstddef>
-#include <cstdint>
-#include <string>
-
+#include "fuzz/fuzz_input.h"
 #include "suite/userregsvr/userregsvr_args.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
