@@ -2,6 +2,8 @@
 
 #include <set>
 
+#include "foundation/device_names.h"
+
 namespace cab {
 namespace {
 
@@ -83,6 +85,7 @@ std::string UnsafeNameReason(const std::string& name) {
     std::size_t kept = part.find_last_not_of(". ");
     // Windows strips trailing dots and blanks: ".. " is "..".
     if (kept == std::string::npos) return "a name made only of dots or blanks (such as \"..\")";
+    if (kit::IsDeviceName(part.data(), part.size())) return "a device name (such as \"NUL\" or \"COM1\")";
     for (unsigned char c : part) {
       if (c < 0x20 || c == ':' || c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*') {
         return c == ':' ? "a drive letter or stream (\":\")" : "a character Windows refuses in names";

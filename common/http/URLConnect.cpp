@@ -223,8 +223,11 @@ void URLConnect::BeginConnection() {
   UString host;
   UString path;
   if (!ParseURL(m_strUrl.c_str(), &protocol, &host, &path, &port, false) ||
-      (protocol != kProtocolHttp && protocol != kProtocolHttps)) {
+      (protocol != kProtocolHttp && protocol != kProtocolHttps))
     m_dwLastError = ERROR_INTERNET_UNRECOGNIZED_SCHEME;
+  else if (port < 0 || port > 65535)  // would connect to the port's low 16 bits instead
+    m_dwLastError = ERROR_INTERNET_INVALID_URL;
+  if (m_dwLastError) {
     LogRecord(kLogWarnings, kFunction, UMessage::Format("InternetConnect failed (error: %1)", SGetErrorText(m_dwLastError)));
     Close();
     return;

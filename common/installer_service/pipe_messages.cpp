@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "foundation/device_names.h"
+
 namespace pipeproto {
 
 const char* PipeName(int pipeIndex) {
@@ -122,15 +124,16 @@ bool DecodeInstallName(const unsigned char (&header)[kInstallHeaderSize], std::u
 }
 
 bool IsPlainFileName(const std::u16string& name) {
-  if (name.empty()) return false;
-  bool onlyDots = true;
+  if (name.empty() || kit::IsDeviceName(name.data(), name.size())) return false;
+  // Windows drops trailing dots and blanks: ".. " names the parent folder.
+  bool onlyDotsOrBlanks = true;
   for (char16_t c : name) {
     if (c < 0x20 || c == u'\\' || c == u'/' || c == u':' || c == u'*' || c == u'?' || c == u'"' || c == u'<' ||
         c == u'>' || c == u'|')
       return false;
-    if (c != u'.') onlyDots = false;
+    if (c != u'.' && c != u' ') onlyDotsOrBlanks = false;
   }
-  return !onlyDots;
+  return !onlyDotsOrBlanks;
 }
 
 }  // namespace pipeproto

@@ -170,6 +170,7 @@ TEST(Transfer, DownloadsAndFailuresOverHttp) {
       {"empty codebase", "", 87, 0, false, "Invalid path to installation package"},
       {"too long", url("/bytes/1?" + std::string(2100, 'a')), 206, 0, false, "too long"},
       {"scheme", "gopher://127.0.0.1/pkg.cab", 12006, 0, false, "Unsupported scheme of installation package"},
+      {"port beyond 65535", "http://127.0.0.1:65616/pkg.cab", 12005, 0, false, "InternetConnect failed (error: 12005"},
   };
   for (const Scenario& s : scenarios) Check(s, temp, log);
 

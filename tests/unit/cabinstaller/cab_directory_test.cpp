@@ -63,6 +63,8 @@ TEST(CabDirectory, StoredNamesMayNotLeaveTheExtractionFolder) {
       {"C:\\x", false},         {"x:stream", false},       {"a\\\\b", false},       {"a\\", false},
       {"a?b", false},           {"a*b", false},            {"a<b", false},          {"a|b", false},
       {"a\"b", false},          {"a\tb", false},           {"\\\\host\\share", false},
+      {"NUL", false},           {"bin\\com1.dll", false}, {"Con .inf", false},     {"lpt9", false},
+      {"conout$", false},       {"console.inf", true},     {"com10", true},         {"nul_x.dll", true},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(cab::UnsafeNameReason(row.name).empty(), row.safe) << "\"" << row.name << "\"";

@@ -71,9 +71,10 @@ TEST(PipeMessages, ServersClassifyHostileHeadersAndNames) {
   };
   for (const auto& c : headers)
     EXPECT_EQ(c.kind, ClassifyRequest(Header{c.magic, c.size, c.code})) << c.magic << " " << c.size << " " << c.code;
-  for (const char16_t* bad : {u"", u".", u"..", u"..\\x.cab", u"a/b.cab", u"C:x.cab", u"a.cab:stream", u"a\tb"})
+  for (const char16_t* bad : {u"", u".", u"..", u"..\\x.cab", u"a/b.cab", u"C:x.cab", u"a.cab:stream", u"a\tb",
+                              u".. ", u"  ", u"NUL", u"com1.cab", u"Aux .cab"})
     EXPECT_FALSE(IsPlainFileName(bad));
-  for (const char16_t* good : {u"pkg.cab", u"..cab", u"\x4E2D\x6587.cab", u"a b.cab"})
+  for (const char16_t* good : {u"pkg.cab", u"..cab", u"\x4E2D\x6587.cab", u"a b.cab", u"nul1.cab", u"com0"})
     EXPECT_TRUE(IsPlainFileName(good));
 
   EXPECT_EQ("pkg.cab", PackageNameOf("C:\\dir/sub\\pkg.cab"));
