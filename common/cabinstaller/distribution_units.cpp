@@ -71,8 +71,9 @@ void WriteSharedCount(HKEY hive, const UString& path, DWORD count) {
   RegSetValueExA(shared.get(), path.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), sizeof count);
 }
 
-// The file list of the record: one value per current file with its shared
-// records, and no value of a file the package no longer has.
+// The file list of the record: one value per current file, written once the
+// shared records of every file are, and no value of a file the package no
+// longer has.
 void RecordFiles(HKEY hive, HKEY files, const std::vector<RecordedFile>& current, const UString& classId) {
   for (const RecordedFile& file : current) {
     if (file.optional) {
@@ -81,9 +82,10 @@ void RecordFiles(HKEY hive, HKEY files, const std::vector<RecordedFile>& current
     }
     if (file.path.empty()) continue;
     LogRecord(kLogTrace, kRecord, UMessage::Format("%1, %2", "file was added to dependencies", file.entry));
-    SetText(files, file.path.c_str(), "");
     WriteSharedCount(hive, file.path, RecordOwner(hive, file.path, classId));
   }
+  for (const RecordedFile& file : current)
+    if (!file.optional && !file.path.empty()) SetText(files, file.path.c_str(), "");
   // The list was deleted before; what survived that (a key that could not
   // be deleted) is pruned here.
   for (const UString& stale : StaleFileValues(ValueNames(files), current)) RegDeleteValueA(files, stale.c_str());
@@ -124,17 +126,6 @@ int UKitLoader::RegisterDistributionUnit(int scope, const UStringPairList& addCo
                 RegSetValueExA(record.get(), "SystemComponent", 0, REG_DWORD,
                                reinterpret_cast<const BYTE*>(&systemComponent), sizeof systemComponent);
 
-                kit::UniqueKey contains, files;
-                if (RegCreateKeyA(record.get(), "Contains", contains.put()) == ERROR_SUCCESS &&
-                    RegCreateKeyA(contains.get(), "Files", files.put()) == ERROR_SUCCESS) {
-                  const std::vector<RecordedFile> current = RecordedFiles(
-                      addCode, folder, SGetSystemDirectory(),
-                      [](const UString& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; });
-                  RecordFiles(hive, files.get(), current, clsid);
-                }
-                files.reset();
-                contains.reset();
-
                 kit::UniqueKey download;
                 if (RegCreateKeyA(record.get(), "DownloadInformation", download.put()) == ERROR_SUCCESS) {
                   SetText(download.get(), "CODEBASE", UString(codebase));
@@ -145,6 +136,19 @@ int UKitLoader::RegisterDistributionUnit(int scope, const UStringPairList& addCo
                   SetText(installed.get(), nullptr, version);
                   SetText(installed.get(), "LastModified", "");
                 }
+                installed.reset();
+
+                // The file list comes last, each file after its shared
+                // records: until it is there the next run finds no record and
+                // installs the control again, so an installation cut short
+                // anywhere before is finished then.
+                const std::vector<RecordedFile> current = RecordedFiles(
+                    addCode, folder, SGetSystemDirectory(),
+                    [](const UString& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; });
+                kit::UniqueKey contains, files;
+                if (RegCreateKeyA(record.get(), "Contains", contains.put()) == ERROR_SUCCESS &&
+                    RegCreateKeyA(contains.get(), "Files", files.put()) == ERROR_SUCCESS)
+                  RecordFiles(hive, files.get(), current, clsid);
               });
   return result;
 }
