@@ -74,7 +74,7 @@ void WriteSharedCount(HKEY hive, const UString& path, DWORD count) {
 // The file list of the record: one value per current file, written once the
 // shared records of every file are, and no value of a file the package no
 // longer has.
-void RecordFiles(HKEY hive, HKEY files, const std::vector<RecordedFile>& current, const UString& classId) {
+void RecordFiles(HKEY hive, HKEY record, const std::vector<RecordedFile>& current, const UString& classId) {
   for (const RecordedFile& file : current) {
     if (file.optional) {
       LogRecord(kLogTrace, kRecord, UMessage::Format("%1, %2", "file was NOT added to dependencies", file.entry));
@@ -84,11 +84,16 @@ void RecordFiles(HKEY hive, HKEY files, const std::vector<RecordedFile>& current
     LogRecord(kLogTrace, kRecord, UMessage::Format("%1, %2", "file was added to dependencies", file.entry));
     WriteSharedCount(hive, file.path, RecordOwner(hive, file.path, classId));
   }
+  kit::UniqueKey contains, files;
+  if (RegCreateKeyA(record, "Contains", contains.put()) != ERROR_SUCCESS ||
+      RegCreateKeyA(contains.get(), "Files", files.put()) != ERROR_SUCCESS)
+    return;
   for (const RecordedFile& file : current)
-    if (!file.optional && !file.path.empty()) SetText(files, file.path.c_str(), "");
+    if (!file.optional && !file.path.empty()) SetText(files.get(), file.path.c_str(), "");
   // The list was deleted before; what survived that (a key that could not
   // be deleted) is pruned here.
-  for (const UString& stale : StaleFileValues(ValueNames(files), current)) RegDeleteValueA(files, stale.c_str());
+  for (const UString& stale : StaleFileValues(ValueNames(files.get()), current))
+    RegDeleteValueA(files.get(), stale.c_str());
 }
 
 }  // namespace
@@ -145,10 +150,7 @@ int UKitLoader::RegisterDistributionUnit(int scope, const UStringPairList& addCo
                 const std::vector<RecordedFile> current = RecordedFiles(
                     addCode, folder, SGetSystemDirectory(),
                     [](const UString& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; });
-                kit::UniqueKey contains, files;
-                if (RegCreateKeyA(record.get(), "Contains", contains.put()) == ERROR_SUCCESS &&
-                    RegCreateKeyA(contains.get(), "Files", files.put()) == ERROR_SUCCESS)
-                  RecordFiles(hive, files.get(), current, clsid);
+                RecordFiles(hive, record.get(), current, clsid);
               });
   return result;
 }

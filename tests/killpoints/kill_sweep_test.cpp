@@ -130,8 +130,9 @@ TEST(KillPoints, AnInterruptedInstallationIsFinishedByTheNextRun) {
     DeleteFileA(log.c_str());
     kittest::ChildProcess process = stage.Start("/s");
     for (Stopwatch clock; WaitForSingleObject(process.handle(), 0) == WAIT_TIMEOUT;) {
-      if ((killAtLine && LineCount(kittest::ReadTextFile(log)) >= killAtLine) || (killAtMs && clock.Elapsed() >= killAtMs))
-        TerminateProcess(process.handle(), 0xDEAD);
+      const bool due = killAtLine ? LineCount(kittest::ReadTextFile(log)) >= killAtLine
+                                  : killAtMs && clock.Elapsed() >= killAtMs;
+      if (due) TerminateProcess(process.handle(), 0xDEAD);
       Sleep(1);
     }
     if (lastLine) *lastLine = LastLine(kittest::ReadTextFile(log));
