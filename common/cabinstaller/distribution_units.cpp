@@ -71,9 +71,10 @@ void WriteSharedCount(HKEY hive, const UString& path, DWORD count) {
   RegSetValueExA(shared.get(), path.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), sizeof count);
 }
 
-// The file list of the record: one value per current file with its shared
-// records, and no value of a file the package no longer has.
-void RecordFiles(HKEY hive, HKEY files, const std::vector<RecordedFile>& current, const UString& classId) {
+// The file list of the record: one value per current file, written once the
+// shared records of every file are, and no value of a file the package no
+// longer has.
+void RecordFiles(HKEY hive, HKEY record, const std::vector<RecordedFile>& current, const UString& classId) {
   for (const RecordedFile& file : current) {
     if (file.optional) {
       LogRecord(kLogTrace, kRecord, UMessage::Format("%1, %2", "file was NOT added to dependencies", file.entry));
@@ -81,12 +82,18 @@ void RecordFiles(HKEY hive, HKEY files, const std::vector<RecordedFile>& current
     }
     if (file.path.empty()) continue;
     LogRecord(kLogTrace, kRecord, UMessage::Format("%1, %2", "file was added to dependencies", file.entry));
-    SetText(files, file.path.c_str(), "");
     WriteSharedCount(hive, file.path, RecordOwner(hive, file.path, classId));
   }
+  kit::UniqueKey contains, files;
+  if (RegCreateKeyA(record, "Contains", contains.put()) != ERROR_SUCCESS ||
+      RegCreateKeyA(contains.get(), "Files", files.put()) != ERROR_SUCCESS)
+    return;
+  for (const RecordedFile& file : current)
+    if (!file.optional && !file.path.empty()) SetText(files.get(), file.path.c_str(), "");
   // The list was deleted before; what survived that (a key that could not
   // be deleted) is pruned here.
-  for (const UString& stale : StaleFileValues(ValueNames(files), current)) RegDeleteValueA(files, stale.c_str());
+  for (const UString& stale : StaleFileValues(ValueNames(files.get()), current))
+    RegDeleteValueA(files.get(), stale.c_str());
 }
 
 }  // namespace
@@ -124,17 +131,6 @@ int UKitLoader::RegisterDistributionUnit(int scope, const UStringPairList& addCo
                 RegSetValueExA(record.get(), "SystemComponent", 0, REG_DWORD,
                                reinterpret_cast<const BYTE*>(&systemComponent), sizeof systemComponent);
 
-                kit::UniqueKey contains, files;
-                if (RegCreateKeyA(record.get(), "Contains", contains.put()) == ERROR_SUCCESS &&
-                    RegCreateKeyA(contains.get(), "Files", files.put()) == ERROR_SUCCESS) {
-                  const std::vector<RecordedFile> current = RecordedFiles(
-                      addCode, folder, SGetSystemDirectory(),
-                      [](const UString& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; });
-                  RecordFiles(hive, files.get(), current, clsid);
-                }
-                files.reset();
-                contains.reset();
-
                 kit::UniqueKey download;
                 if (RegCreateKeyA(record.get(), "DownloadInformation", download.put()) == ERROR_SUCCESS) {
                   SetText(download.get(), "CODEBASE", UString(codebase));
@@ -145,6 +141,16 @@ int UKitLoader::RegisterDistributionUnit(int scope, const UStringPairList& addCo
                   SetText(installed.get(), nullptr, version);
                   SetText(installed.get(), "LastModified", "");
                 }
+                installed.reset();
+
+                // The file list comes last, each file after its shared
+                // records: until it is there the next run finds no record and
+                // installs the control again, so an installation cut short
+                // anywhere before is finished then.
+                const std::vector<RecordedFile> current = RecordedFiles(
+                    addCode, folder, SGetSystemDirectory(),
+                    [](const UString& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; });
+                RecordFiles(hive, record.get(), current, clsid);
               });
   return result;
 }

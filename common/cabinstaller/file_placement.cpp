@@ -256,9 +256,10 @@ int UKitLoader::ProcessSection(UStringPairList& addCode, const UStringPairList* 
       result = r;
       return;
     }
+    // The record last: the next run repairs a control whose record is missing.
+    USmartUpdateEx::checkAndAddToPreapprovedList(scope, keys.classId.c_str());
     RegisterDistributionUnit(scope, addCode, infPath, destFolder.c_str(), keys.classId.c_str(), m_strCodebase.c_str(),
                              keys.fileVersion.c_str());
-    USmartUpdateEx::checkAndAddToPreapprovedList(scope, keys.classId.c_str());
   });
   return result;
 }

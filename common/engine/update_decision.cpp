@@ -125,6 +125,16 @@ int USmartUpdateEx::needUpdate(const char* classId, const char* codebase) {
         kLogTrace, kFunction,
         UMessage::Format("%1, %2, %3", "No Code Store Database installation for provided CLSID - registry is missing",
                          classId, SGetErrorText(lastError)));
+    // Every finished installation into Downloaded Program Files leaves the
+    // record, and it is written last: a control there without one was cut
+    // short (its registration may be half written), so it is installed again.
+    if (IsInFolder(path, SGetDownloadedProgramFilesFolder()) ||
+        IsInFolder(path, SGetUserDownloadedProgramFilesFolder(false))) {
+      LogRecord(kLogTrace, kFunction,
+                UMessage::Format("%1, %2", "Downloaded Program Files control without its record - proceed with update",
+                                 path));
+      return kDecisionInstall;
+    }
   }
   if (CheckKnownClassID(hive, classId) == 2) {
     LogRecord(kLogErrors, kFunction,

@@ -1,5 +1,6 @@
 #include "engine/update_rules.h"
 
+#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -44,6 +45,18 @@ UString FormatUpdateSkipped(const UString& displayName) {
 
 bool HasServicePrefix(const char* name) {
   return name && std::strlen(name) >= 8 && UString(name, 8).EqualsNoCase("service:");
+}
+
+bool IsInFolder(const UString& path, const UString& folder) {
+  std::string base = folder.str();
+  if (base.empty()) return false;
+  if (base.back() != '\\') base += '\\';
+  const std::string& text = path.str();
+  if (text.size() <= base.size()) return false;
+  for (std::size_t i = 0; i < base.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(base[i])))
+      return false;
+  return true;
 }
 
 bool HasWildcard(const char* name) { return name && std::strpbrk(name, "*?") != nullptr; }

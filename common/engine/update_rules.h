@@ -47,6 +47,10 @@ UString FormatUpdateSkipped(const UString& displayName);
 // Whether a component name is a service ("service:" in any letter case).
 bool HasServicePrefix(const char* name);
 
+// Whether a path lies in a folder or below it (letters of either case, the
+// folder with or without its trailing backslash; the folder itself is not in it).
+bool IsInFolder(const UString& path, const UString& folder);
+
 // Whether a file name holds a wildcard, so that no file can carry it.
 bool HasWildcard(const char* name);
 

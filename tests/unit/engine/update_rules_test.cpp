@@ -49,6 +49,15 @@ TEST(UpdateRules, ServerCommandLines) {
   EXPECT_EQ(resolve("\"C:\\open quote.exe"), "C:\\open quote.exe");
   EXPECT_EQ(resolve("C:\\Program Files\\Ombrix\\helper.exe /Embedding -x"), "C:\\Program Files\\Ombrix\\helper.exe");
   EXPECT_EQ(resolve("C:\\Program Files\\gone.exe /x"), "C:\\Program");
+
+  const char dpf[] = "C:\\windows\\Downloaded Program Files";
+  for (const char* inside : {"C:\\windows\\Downloaded Program Files\\ombrixctl.dll",
+                             "c:\\WINDOWS\\downloaded program files\\sub\\x.dll"})
+    EXPECT_TRUE(IsInFolder(inside, dpf) && IsInFolder(inside, std::string(dpf) + "\\")) << inside;
+  for (const char* outside : {"C:\\windows\\Downloaded Program Files", "C:\\windows\\Downloaded Program Files2\\x.dll",
+                              "C:\\windows\\system32\\x.dll", ""})
+    EXPECT_FALSE(IsInFolder(outside, dpf)) << outside;
+  EXPECT_FALSE(IsInFolder("C:\\x.dll", ""));
 }
 
 TEST(ComponentCatalogue, LookupsAndTheTablesAgree) {

@@ -1,0 +1,173 @@
+// An installation cut short at any moment is finished by the next run: the
+// real kitloader.exe is terminated at points spread over an installation of
+// the signed sample control (by the lines it has logged, or by the time since
+// its start), then the same setup.inf runs again and must leave exactly what
+// an uninterrupted installation leaves: the files, the class, its type
+// library and program name, the Code Store Database record and the shared
+// counts. KITLOADER_LONG_TESTS=1 sweeps 60 points; otherwise 6.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "cabinstaller/distribution_unit_rules.h"
+#include "e2e/kitloader_run.h"
+#include "foundation/handles.h"
+#include "foundation/m_folders.h"
+#include "foundation/m_registry.h"
+
+namespace {
+
+const char kClass[] = "{5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}";
+const char kSharedDlls[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
+
+// Every key an installation of the control writes, in both hives (the
+// interfaces of its type library aside).
+std::vector<std::string> Keys() {
+  const std::string control = SGetDownloadedProgramFilesFolder().str() + "\\ombrixctl.dll";
+  return {"Software\\Classes\\CLSID\\" + std::string(kClass), "Software\\Classes\\Norvane.OmbrixControl.1",
+          "Software\\Classes\\TypeLib\\{2D6B9C31-7E85-4A0F-B3C2-9F1E4D7A6B58}", DistributionUnitKey(kClass).str(),
+          ModuleUsageKey(control.c_str()).str(),
+          "Software\\Microsoft\\Windows\\CurrentVersion\\Ext\\PreApproved\\" + std::string(kClass)};
+}
+
+std::vector<std::string> Folders() {
+  return {SGetDownloadedProgramFilesFolder().str(), SGetUserDownloadedProgramFilesFolder(false).str()};
+}
+
+// The key's values and subkeys, one line each, sorted.
+void Export(HKEY parent, const std::string& path, std::vector<std::string>& lines) {
+  kit::UniqueKey key;
+  if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
+  lines.push_back(path);
+  char name[1024];
+  BYTE data[4096];
+  for (DWORD i = 0;; ++i) {
+    DWORD nameLength = sizeof name, type = 0, size = sizeof data;
+    if (RegEnumValueA(key.get(), i, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS) break;
+    lines.push_back(path + " [" + name + "] " + std::to_string(type) + ":" +
+                    std::string(reinterpret_cast<char*>(data), size));
+  }
+  std::vector<std::string> children;
+  for (DWORD i = 0, n = sizeof name; RegEnumKeyExA(key.get(), i, name, &n, nullptr, nullptr, nullptr, nullptr) == 0;
+       ++i, n = sizeof name)
+    children.push_back(name);
+  for (const std::string& child : children) Export(parent, path + "\\" + child, lines);
+}
+
+void ListFiles(const std::string& folder, std::vector<std::string>& lines) {
+  WIN32_FIND_DATAA item;
+  kit::UniqueFind search(FindFirstFileA((folder + "\\*").c_str(), &item));
+  if (!search) return;
+  do {
+    const std::string name = item.cFileName, path = folder + "\\" + name;
+    if (name == "." || name == "..") continue;
+    if (item.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      ListFiles(path, lines);
+    else
+      lines.push_back(path + " " + std::to_string(item.nFileSizeLow));
+  } while (FindNextFileA(search.get(), &item));
+}
+
+// What the machine holds of the control: files, keys and shared counts.
+std::string Snapshot() {
+  std::vector<std::string> files, lines;
+  for (const std::string& folder : Folders()) ListFiles(folder, files);
+  for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+    for (const std::string& key : Keys()) Export(hive, key, lines);
+    for (const std::string& file : files) {
+      const std::string path = file.substr(0, file.rfind(' '));
+      lines.push_back(path + " shared " + std::to_string(GetRegistryAsDWORDA(hive, kSharedDlls, path.c_str(), 0, 0)));
+    }
+  }
+  lines.insert(lines.end(), files.begin(), files.end());
+  std::sort(lines.begin(), lines.end());
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+void Forget() {
+  for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+    for (const std::string& key : Keys()) RegDeleteTreeA(hive, key.c_str());
+    for (const std::string& folder : Folders())
+      for (const char* file : {"\\ombrixctl.dll", "\\ombrixctl.inf"}) {
+        kit::UniqueKey shared;
+        if (RegOpenKeyExA(hive, kSharedDlls, 0, KEY_SET_VALUE, shared.put()) == ERROR_SUCCESS)
+          RegDeleteValueA(shared.get(), (folder + file).c_str());
+        DeleteFileA((folder + file).c_str());
+      }
+  }
+}
+
+std::size_t LineCount(const std::string& text) { return std::count(text.begin(), text.end(), '\n'); }
+
+// The last complete line of a log, without the prefix of the time and process.
+std::string LastLine(const std::string& log) {
+  const std::size_t end = log.rfind('\n');
+  if (end == std::string::npos || end == 0) return "(nothing logged)";
+  const std::size_t begin = log.rfind('\n', end - 1) + 1;
+  std::string line = log.substr(begin, end - begin);
+  for (int field = 0; field < 5 && line.find(", ") != std::string::npos; ++field) line.erase(0, line.find(", ") + 2);
+  return line;
+}
+
+struct Stopwatch {
+  DWORD start = GetTickCount();
+  DWORD Elapsed() const { return GetTickCount() - start; }
+};
+
+TEST(KillPoints, AnInterruptedInstallationIsFinishedByTheNextRun) {
+  kittest::KitloaderStage stage;
+  kittest::CopyFileOrFail(kittest::WindowsPathOf(KITLOADER_PACKAGE_DIR "/ombrixctl-1.0.0.1.cab"),
+                          stage.folder() + "\\ombrixctl.cab");
+  stage.WriteSetupInf(std::string("[CabFiles]\r\nombrixctl.cab=1\r\n[ombrixctl.cab]\r\nCLSID=") + kClass +
+                      "\r\nFileVersion=1,0,0,1\r\nfile=thiscab\r\n");
+  const std::string log = stage.tempFolder() + "\\logterminal.txt";
+  auto run = [&](DWORD killAtLine, DWORD killAtMs, std::string* lastLine) {
+    DeleteFileA(log.c_str());
+    kittest::ChildProcess process = stage.Start("/s");
+    for (Stopwatch clock; WaitForSingleObject(process.handle(), 0) == WAIT_TIMEOUT;) {
+      const bool due = killAtLine ? LineCount(kittest::ReadTextFile(log)) >= killAtLine
+                                  : killAtMs && clock.Elapsed() >= killAtMs;
+      if (due) TerminateProcess(process.handle(), 0xDEAD);
+      Sleep(1);
+    }
+    if (lastLine) *lastLine = LastLine(kittest::ReadTextFile(log));
+    return process.Wait().exitCode;
+  };
+
+  Forget();
+  const Stopwatch clock;
+  ASSERT_EQ(0u, run(0, 0, nullptr)) << kittest::ReadTextFile(log);
+  const DWORD installMs = clock.Elapsed(), installLines = static_cast<DWORD>(LineCount(kittest::ReadTextFile(log)));
+  const std::string clean = Snapshot();
+  ASSERT_NE(std::string::npos, clean.find("InstalledVersion")) << clean;
+
+  // Even points by the log's lines, odd ones by time, both spread evenly.
+  const char* longSweep = std::getenv("KITLOADER_LONG_TESTS");
+  const DWORD points = longSweep && *longSweep == '1' ? 60 : 6;
+  for (DWORD point = 0; point < points; ++point) {
+    Forget();
+    const DWORD share = point / 2 + 1, of = (points + 1) / 2 + 1;
+    std::string killedAfter;
+    const DWORD killed = point % 2 ? run(0, std::max<DWORD>(1, installMs * share / of), &killedAfter)
+                                   : run(installLines * share / of, 0, &killedAfter);
+    SCOPED_TRACE("point " + std::to_string(point) + " (" + (point % 2 ? "time" : "line") + "), exit " +
+                 std::to_string(killed) + ", killed after: " + killedAfter);
+    EXPECT_EQ(0u, run(0, 0, nullptr)) << kittest::ReadTextFile(log);
+    EXPECT_EQ(clean, Snapshot());
+  }
+
+  // The moment no timing hits for sure: registered, and killed before the
+  // record (its program name and type library half written, say).
+  const std::vector<std::string> written = Keys();
+  for (const std::string& key : {written[1], written[2], written[3]}) RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str());
+  EXPECT_EQ(0u, run(0, 0, nullptr)) << kittest::ReadTextFile(log);
+  EXPECT_EQ(clean, Snapshot());
+  Forget();
+}
+
+}  // namespace
