@@ -13,6 +13,7 @@
 #include "foundation/m_registry.h"
 #include "support/platform_facts_support.h"
 #include "support/registry_sandbox.h"
+#include "support/sample_control.h"
 
 namespace {
 
@@ -172,6 +173,7 @@ TEST(RegistrationE2E, ControlsThatCannotRegisterFailTheirPackageAndLeaveNoRecord
 }
 
 TEST(RegistrationE2E, PerUserRegistrationsWriteOnlyTheUsersHive) {
+  kittest::ForgetSampleControl();
   const std::string dpf = SGetUserDownloadedProgramFilesFolder(true).str();
   const std::string control = dpf + "\\ombrixctl.dll";
   const std::string userClass = "Software\\Classes\\CLSID\\" + kViewer + "\\InprocServer32";

@@ -10,6 +10,7 @@
 #include "foundation/m_folders.h"
 #include "installer_service/pipe_messages.h"
 #include "support/platform_facts_support.h"
+#include "support/sample_control.h"
 #include "support/test_support.h"
 #include "support/window_driver.h"
 
@@ -218,6 +219,7 @@ TEST(PipeClient, UserModeInstallersInstallForRealInTheirScope) {
       {1, "bad_copy", "bad_copy.cab", "", -2},  // the box, answered Abort
   };
   kittest::TempFolder folder;
+  kittest::ForgetSampleControl();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.package);
     DeleteFileA(c.installed.c_str());
@@ -239,6 +241,7 @@ TEST(PipeClient, UserModeInstallersInstallForRealInTheirScope) {
     EXPECT_TRUE(c.installed.empty() || kittest::FileExists(c.installed)) << server.Log();
     DeleteFileA(c.installed.c_str());
   }
+  kittest::ForgetSampleControl();
 }
 
 // A standard user's run of the test build hands the package to the Installer
@@ -346,7 +349,7 @@ TEST(InstallerService, AStandardUsersRunInstallsThroughTheRealService) {
   kittest::FactsFile facts("[process]\nIntegrityLevel=0x2000\nAdministratorsMember=0\nElevationType=default\n");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.package);
-    DeleteFileA(control.c_str());
+    kittest::ForgetSampleControl();
     InstalledService service(c.options);
     kittest::KitloaderStage stage(kittest::WindowsPathOf(KITLOADER_TESTABLE_EXE), "kl_service.exe");
     // The update under the fixed name an older service expects.
@@ -365,5 +368,5 @@ TEST(InstallerService, AStandardUsersRunInstallsThroughTheRealService) {
               kittest::FileVersionOf(service.program()));
     EXPECT_EQ(c.options[0] == '\0' && c.section == kControl, kittest::FileVersionOf(control) == "1.0.0.1");
   }
-  DeleteFileA(control.c_str());
+  kittest::ForgetSampleControl();
 }

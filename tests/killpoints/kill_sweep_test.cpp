@@ -12,30 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "cabinstaller/distribution_unit_rules.h"
 #include "e2e/kitloader_run.h"
 #include "foundation/handles.h"
-#include "foundation/m_folders.h"
 #include "foundation/m_registry.h"
+#include "support/sample_control.h"
 
 namespace {
 
 const char kClass[] = "{5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}";
 const char kSharedDlls[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
-
-// Every key an installation of the control writes, in both hives (the
-// interfaces of its type library aside).
-std::vector<std::string> Keys() {
-  const std::string control = SGetDownloadedProgramFilesFolder().str() + "\\ombrixctl.dll";
-  return {"Software\\Classes\\CLSID\\" + std::string(kClass), "Software\\Classes\\Norvane.OmbrixControl.1",
-          "Software\\Classes\\TypeLib\\{2D6B9C31-7E85-4A0F-B3C2-9F1E4D7A6B58}", DistributionUnitKey(kClass).str(),
-          ModuleUsageKey(control.c_str()).str(),
-          "Software\\Microsoft\\Windows\\CurrentVersion\\Ext\\PreApproved\\" + std::string(kClass)};
-}
-
-std::vector<std::string> Folders() {
-  return {SGetDownloadedProgramFilesFolder().str(), SGetUserDownloadedProgramFilesFolder(false).str()};
-}
 
 // The key's values and subkeys, one line each, sorted.
 void Export(HKEY parent, const std::string& path, std::vector<std::string>& lines) {
@@ -74,9 +59,9 @@ void ListFiles(const std::string& folder, std::vector<std::string>& lines) {
 // What the machine holds of the control: files, keys and shared counts.
 std::string Snapshot() {
   std::vector<std::string> files, lines;
-  for (const std::string& folder : Folders()) ListFiles(folder, files);
+  for (const std::string& folder : kittest::SampleControlFolders()) ListFiles(folder, files);
   for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-    for (const std::string& key : Keys()) Export(hive, key, lines);
+    for (const std::string& key : kittest::SampleControlKeys()) Export(hive, key, lines);
     for (const std::string& file : files) {
       const std::string path = file.substr(0, file.rfind(' '));
       lines.push_back(path + " shared " + std::to_string(GetRegistryAsDWORDA(hive, kSharedDlls, path.c_str(), 0, 0)));
@@ -87,19 +72,6 @@ std::string Snapshot() {
   std::string text;
   for (const std::string& line : lines) text += line + "\n";
   return text;
-}
-
-void Forget() {
-  for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-    for (const std::string& key : Keys()) RegDeleteTreeA(hive, key.c_str());
-    for (const std::string& folder : Folders())
-      for (const char* file : {"\\ombrixctl.dll", "\\ombrixctl.inf"}) {
-        kit::UniqueKey shared;
-        if (RegOpenKeyExA(hive, kSharedDlls, 0, KEY_SET_VALUE, shared.put()) == ERROR_SUCCESS)
-          RegDeleteValueA(shared.get(), (folder + file).c_str());
-        DeleteFileA((folder + file).c_str());
-      }
-  }
 }
 
 std::size_t LineCount(const std::string& text) { return std::count(text.begin(), text.end(), '\n'); }
@@ -139,7 +111,7 @@ TEST(KillPoints, AnInterruptedInstallationIsFinishedByTheNextRun) {
     return process.Wait().exitCode;
   };
 
-  Forget();
+  kittest::ForgetSampleControl();
   const Stopwatch clock;
   ASSERT_EQ(0u, run(0, 0, nullptr)) << kittest::ReadTextFile(log);
   const DWORD installMs = clock.Elapsed(), installLines = static_cast<DWORD>(LineCount(kittest::ReadTextFile(log)));
@@ -150,7 +122,7 @@ TEST(KillPoints, AnInterruptedInstallationIsFinishedByTheNextRun) {
   const char* longSweep = std::getenv("KITLOADER_LONG_TESTS");
   const DWORD points = longSweep && *longSweep == '1' ? 60 : 6;
   for (DWORD point = 0; point < points; ++point) {
-    Forget();
+    kittest::ForgetSampleControl();
     const DWORD share = point / 2 + 1, of = (points + 1) / 2 + 1;
     std::string killedAfter;
     const DWORD killed = point % 2 ? run(0, std::max<DWORD>(1, installMs * share / of), &killedAfter)
@@ -163,11 +135,11 @@ TEST(KillPoints, AnInterruptedInstallationIsFinishedByTheNextRun) {
 
   // The moment no timing hits for sure: registered, and killed before the
   // record (its program name and type library half written, say).
-  const std::vector<std::string> written = Keys();
+  const std::vector<std::string> written = kittest::SampleControlKeys();
   for (const std::string& key : {written[1], written[2], written[3]}) RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str());
   EXPECT_EQ(0u, run(0, 0, nullptr)) << kittest::ReadTextFile(log);
   EXPECT_EQ(clean, Snapshot());
-  Forget();
+  kittest::ForgetSampleControl();
 }
 
 }  // namespace
