@@ -1,0 +1,105 @@
+// The cost of a whole kitloader.exe run from start to exit against
+// trivial.exe (a program of the same toolchain that only starts and exits),
+// started alternately from this process so both see the same machine.
+//
+//   build/wine-run build/bench/start_bench.exe <name> <rounds> <goal> <stage folder> [<signed file>]
+//
+// The stage folder holds kitloader.exe, its setup.inf and packages, and
+// trivial.exe; both run with the stage folder as their current and temporary
+// folder (the log lands there). One run of each comes first and is not
+// counted (it installs what a no-op run then finds current). Prints the
+// median and spread of each and one line
+//   RESULT <name> <median s> <reference median s> <ratio> <goal>
+// With a signed file, trivial.exe also runs with that file, checking its
+// signature once (what every no-op run must do for its installed control),
+// and a second line compares against that: "<name>_vs_verify".
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "bench_measure.h"
+#include "foundation/handles.h"
+
+namespace {
+
+// Seconds from CreateProcess until the process has ended; the exit code in
+// `code`.
+double TimeRun(const std::string& program, const std::string& arguments, const std::string& folder, DWORD& code) {
+  std::string command = "\"" + program + "\"" + arguments;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  LARGE_INTEGER start;
+  QueryPerformanceCounter(&start);
+  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup, &started)) {
+    std::fprintf(stderr, "cannot start %s: %lu\n", program.c_str(), GetLastError());
+    std::exit(1);
+  }
+  kit::ProcessInformation process;
+  process.Adopt(started);
+  WaitForSingleObject(process.process.get(), INFINITE);
+  const double seconds = Seconds(start);
+  GetExitCodeProcess(process.process.get(), &code);
+  return seconds;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+void Report(const char* what, const std::vector<double>& times) {
+  std::printf("%-12s median %7.3f s  spread %7.3f .. %7.3f s  (%zu runs)\n", what, Median(times),
+              *std::min_element(times.begin(), times.end()), *std::max_element(times.begin(), times.end()),
+              times.size());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if ((argc != 5 && argc != 6) || std::atoi(argv[2]) <= 0) {
+    std::fprintf(stderr, "usage: start_bench <name> <rounds> <goal> <stage folder> [<signed file>]\n");
+    return 2;
+  }
+  const std::string stage = argv[4];
+  const int rounds = std::atoi(argv[2]);
+  SetEnvironmentVariableA("TMP", stage.c_str());
+  SetEnvironmentVariableA("TEMP", stage.c_str());
+  const std::string kitloader = stage + "\\kitloader.exe", trivial = stage + "\\trivial.exe";
+
+  DWORD code = 0;
+  TimeRun(kitloader, " /s", stage, code);
+  if (code != 0) {
+    std::fprintf(stderr, "%s: kitloader.exe ended with %lu\n", argv[1], code);
+    return 1;
+  }
+  TimeRun(trivial, "", stage, code);
+  const std::string signedFile = argc == 6 ? " " + std::string(argv[5]) : std::string();
+  std::vector<double> ours, reference, verify;
+  for (int round = 0; round < rounds; ++round) {
+    ours.push_back(TimeRun(kitloader, " /s", stage, code));
+    if (code != 0) {
+      std::fprintf(stderr, "%s: kitloader.exe ended with %lu in round %d\n", argv[1], code, round);
+      return 1;
+    }
+    reference.push_back(TimeRun(trivial, "", stage, code));
+    if (signedFile.empty()) continue;
+    verify.push_back(TimeRun(trivial, signedFile, stage, code));
+    if (code != 0) std::fprintf(stderr, "%s: the signature check of%s failed\n", argv[1], signedFile.c_str());
+  }
+  std::printf("%s:\n", argv[1]);
+  Report("kitloader", ours);
+  Report("trivial", reference);
+  const double ratio = Median(ours) / Median(reference);
+  std::printf("RESULT %s %.4f %.4f %.2f %s\n", argv[1], Median(ours), Median(reference), ratio, argv[3]);
+  if (verify.empty()) return 0;
+  Report("trivial+sig", verify);
+  std::printf("RESULT %s_vs_verify %.4f %.4f %.2f %s\n", argv[1], Median(ours), Median(verify),
+              Median(ours) / Median(verify), argv[3]);
+  return 0;
+}
