@@ -13,6 +13,12 @@
 // With a signed file, trivial.exe also runs with that file, checking its
 // signature once (what every no-op run must do for its installed control),
 // and a second line compares against that: "<name>_vs_verify".
+//
+//   build/wine-run build/bench/start_bench.exe growth <rounds> <name>=<stage folder>...
+//
+// runs kitloader.exe of every stage once per round, in turn, so that how the
+// cost grows from one stage to the next is measured under the same load; one
+// RESULT line per stage, against trivial.exe of the first stage.
 #include <windows.h>
 
 #include <algorithm>
@@ -59,9 +65,49 @@ void Report(const char* what, const std::vector<double>& times) {
               times.size());
 }
 
+// Runs kitloader.exe of one stage; false when it did not succeed.
+bool RunStage(const std::string& name, const std::string& stage, std::vector<double>& times) {
+  SetEnvironmentVariableA("TMP", stage.c_str());
+  SetEnvironmentVariableA("TEMP", stage.c_str());
+  DWORD code = 0;
+  times.push_back(TimeRun(stage + "\\kitloader.exe", " /s", stage, code));
+  if (code != 0) std::fprintf(stderr, "%s: kitloader.exe ended with %lu\n", name.c_str(), code);
+  return code == 0;
+}
+
+int Growth(int rounds, int count, char** stages) {
+  std::vector<std::string> names, folders;
+  for (int i = 0; i < count; ++i) {
+    const std::string pair = stages[i];
+    const std::size_t equals = pair.find('=');
+    if (equals == std::string::npos) return 2;
+    names.push_back(pair.substr(0, equals));
+    folders.push_back(pair.substr(equals + 1));
+  }
+  std::vector<std::vector<double>> times(names.size());
+  std::vector<double> reference, unused;
+  for (std::size_t i = 0; i < names.size(); ++i)
+    if (!RunStage(names[i], folders[i], unused)) return 1;
+  for (int round = 0; round < rounds; ++round) {
+    for (std::size_t i = 0; i < names.size(); ++i)
+      if (!RunStage(names[i], folders[i], times[i])) return 1;
+    DWORD code = 0;
+    reference.push_back(TimeRun(folders[0] + "\\trivial.exe", "", folders[0], code));
+  }
+  Report("trivial", reference);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    Report(names[i].c_str(), times[i]);
+    std::printf("RESULT %s %.4f %.4f %.2f linear\n", names[i].c_str(), Median(times[i]), Median(reference),
+                Median(times[i]) / Median(reference));
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 4 && std::string(argv[1]) == "growth" && std::atoi(argv[2]) > 0)
+    return Growth(std::atoi(argv[2]), argc - 3, argv + 3);
   if ((argc != 5 && argc != 6) || std::atoi(argv[2]) <= 0) {
     std::fprintf(stderr, "usage: start_bench <name> <rounds> <goal> <stage folder> [<signed file>]\n");
     return 2;
