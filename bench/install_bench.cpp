@@ -4,7 +4,7 @@
 // cabinet (extrac32) plus a plain copy of its files, in the same run.
 //
 //   cmake --build build --target install_bench_package
-//   build/wine-run build/bench/install_bench.exe 'Z:<build>\bench\bench.cab'
+//   build/wine-run build/bench/install_bench.exe 'Z:<build>\bench\bench.cab' [<result name>]
 //
 // Everything goes into a fresh folder under the temporary folder, deleted
 // afterwards; the machine's Downloaded Program Files folder is pointed into
@@ -64,8 +64,8 @@ bool PlatformInstall(const std::string& cab, const std::string& extractTo, const
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: install_bench <cabinet>\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: install_bench <cabinet> [<result name>]\n");
     return 2;
   }
   const std::string base = SGetTempFileName(SGetTempPath().c_str(), "ibn").str();
@@ -109,6 +109,8 @@ int main(int argc, char** argv) {
   RemoveDirectoryA(base.c_str());
 
   std::printf("Install: %.2f s (result %d); extrac32 + copy: %.2f s; ratio %.2f\n", ours, result, platform,
+              platform > 0 ? ours / platform : 0.0);
+  std::printf("RESULT %s %.4f %.4f %.2f <=1.5\n", argc == 3 ? argv[2] : "install", ours, platform,
               platform > 0 ? ours / platform : 0.0);
   return result == 0 ? 0 : 1;
 }

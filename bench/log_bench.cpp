@@ -89,9 +89,28 @@ std::string MakeFolder() {
   std::exit(1);
 }
 
+// The benchmark lines in every file of `folder` (the log and any file it was
+// rotated into).
+int CountLines(const std::string& folder) {
+  int lines = 0;
+  WIN32_FIND_DATAA data;
+  kit::UniqueFind find(FindFirstFileA((folder + "\\*").c_str(), &data));
+  for (bool more = static_cast<bool>(find); more; more = FindNextFileA(find.get(), &data)) {
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    std::FILE* f = std::fopen((folder + "\\" + data.cFileName).c_str(), "rb");
+    if (!f) continue;
+    char line[1024];
+    while (std::fgets(line, sizeof line, f))
+      if (std::strstr(line, "benchmark line ")) ++lines;
+    std::fclose(f);
+  }
+  return lines;
+}
+
 // Starts `processes` children that write `total` lines between them; returns
-// the seconds from the start signal to the end of the last child.
-double Measure(const char* mode, int processes, int total) {
+// the seconds from the start signal to the end of the last child and the
+// lines that did not arrive in `lost`.
+double Measure(const char* mode, int processes, int total, int& lost) {
   const std::string folder = MakeFolder();
   kit::UniqueHandle start(CreateEventA(nullptr, TRUE, FALSE, kStartEvent));
   char self[MAX_PATH + 1] = {};
@@ -119,6 +138,7 @@ double Measure(const char* mode, int processes, int total) {
   SetEvent(start.get());
   for (auto& child : children) WaitForSingleObject(child.process.get(), INFINITE);
   QueryPerformanceCounter(&end);
+  lost = total / processes * processes - CountLines(folder);
   EmptyFolderEx(folder.c_str());
   RemoveDirectoryA(folder.c_str());
   return static_cast<double>(end.QuadPart - begin.QuadPart) / static_cast<double>(frequency.QuadPart);
@@ -142,11 +162,16 @@ int main(int argc, char** argv) {
   TempBase();  // read before TMP is pointed at the scratch folders
 
   for (int processes : {1, 4}) {
-    const double logSeconds = Measure("log", processes, total);
-    const double plainSeconds = Measure("plain", processes, total);
+    int logLost = 0, plainLost = 0;
+    const double logSeconds = Measure("log", processes, total, logLost);
+    const double plainSeconds = Measure("plain", processes, total, plainLost);
     const double logRate = total / logSeconds, plainRate = total / plainSeconds;
     std::printf("%d process(es): WriteLine %.0f lines/s, plain unbuffered writes %.0f lines/s, ratio %.2f\n",
                 processes, logRate, plainRate, logRate / plainRate);
+    std::printf("%d process(es): lines lost through WriteLine %d, through plain writes %d\n", processes, logLost,
+                plainLost);
+    std::printf("RESULT log_%dproc %.0f %.0f %.2f >=0.5\n", processes, logRate, plainRate, logRate / plainRate);
+    std::printf("RESULT log_%dproc_lost %d 0 %d =0\n", processes, logLost, logLost);
   }
   return 0;
 }

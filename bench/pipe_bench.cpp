@@ -107,11 +107,15 @@ int main() {
     result |= srvInstallControl(package.c_str(), 0, 1);
     client = std::min(client, Seconds(start));
   }
-  Report("srvInstallControl", client, before, ReadMemory());
+  const Memory after = ReadMemory();
+  Report("srvInstallControl", client, before, after);
   Report("raw pipe, 16 KiB", raw, before, before);
   Report("raw pipe, 64 KiB", raw64, before, before);
   std::printf("result %d, throughput ratio srvInstallControl / raw pipe of the same blocks: %.2f (of 64 KiB: %.2f)\n",
               result, raw / client, raw64 / client);
+  const double growth = (double(after.privateBytes) - double(before.privateBytes)) / 1048576.0;
+  std::printf("RESULT pipe_200MiB %.4f %.4f %.2f >=0.8\n", client, raw, raw / client);
+  std::printf("RESULT pipe_memory_MiB %.3f 1.000 %.2f <1.0\n", growth, growth);
 
   SetEvent(stop.get());
   WaitForSingleObject(process.process.get(), 20000);

@@ -1,0 +1,25 @@
+// The reference for a run that has nothing to do: a GUI program of the same
+// toolchain and link options as kitloader.exe that only starts and exits.
+// Given a file, it first asks WinVerifyTrust about that file's signature
+// once, the way the update decision does for an installed control: the
+// platform's own cost of a signature check in a fresh process.
+#include <windows.h>
+#include <softpub.h>
+#include <wintrust.h>
+
+#include <string>
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
+  if (!commandLine || !*commandLine) return 0;
+  const std::string file(commandLine);
+  std::wstring path(file.begin(), file.end());
+  WINTRUST_FILE_INFO fileInfo = {sizeof(WINTRUST_FILE_INFO), path.c_str(), nullptr, nullptr};
+  WINTRUST_DATA data = {sizeof(WINTRUST_DATA), nullptr, nullptr, WTD_UI_NONE, WTD_REVOKE_NONE, WTD_CHOICE_FILE,
+                        {}, WTD_STATEACTION_VERIFY, nullptr, nullptr, 0, 0};
+  data.pFile = &fileInfo;
+  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  const LONG result = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  data.dwStateAction = WTD_STATEACTION_CLOSE;
+  WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  return result == 0 ? 0 : 1;
+}
