@@ -26,6 +26,19 @@ std::string Lower(std::string text) {
   return text;
 }
 
+// Windows opens a device, not a file, for these names in any folder, also
+// with an extension ("nul.txt") or trailing dots and blanks.
+bool IsDeviceName(const std::string& part) {
+  std::string base = Lower(part.substr(0, part.find('.')));
+  base.erase(base.find_last_not_of(' ') + 1);
+  static const char* const kDevices[] = {"con", "prn", "aux", "nul", "conin$", "conout$", "clock$"};
+  for (const char* device : kDevices) {
+    if (base == device) return true;
+  }
+  return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) && base[3] >= '1' &&
+         base[3] <= '9';
+}
+
 }  // namespace
 
 std::size_t FileTableEnd(const unsigned char* header, std::size_t size) {
@@ -83,6 +96,7 @@ std::string UnsafeNameReason(const std::string& name) {
     std::size_t kept = part.find_last_not_of(". ");
     // Windows strips trailing dots and blanks: ".. " is "..".
     if (kept == std::string::npos) return "a name made only of dots or blanks (such as \"..\")";
+    if (IsDeviceName(part)) return "a device name (such as \"CON\" or \"NUL\")";
     for (unsigned char c : part) {
       if (c < 0x20 || c == ':' || c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*') {
         return c == ':' ? "a drive letter or stream (\":\")" : "a character Windows refuses in names";
@@ -94,10 +108,11 @@ std::string UnsafeNameReason(const std::string& name) {
   return std::string();
 }
 
-std::string CheckEntries(const std::vector<Entry>& entries) {
+std::string CheckEntries(const std::vector<Entry>& entries, std::size_t folderLength) {
   std::set<std::string> seen;
   for (const Entry& entry : entries) {
     std::string reason = UnsafeNameReason(entry.name);
+    if (reason.empty() && folderLength + entry.name.size() > kMaxPathLength) reason = "a path longer than 259 characters";
     if (!reason.empty()) return reason + ": \"" + entry.name + "\"";
     if (!seen.insert(Lower(entry.name)).second) return "two entries of the same name: \"" + entry.name + "\"";
   }

@@ -63,6 +63,8 @@ TEST(CabDirectory, StoredNamesMayNotLeaveTheExtractionFolder) {
       {"C:\\x", false},         {"x:stream", false},       {"a\\\\b", false},       {"a\\", false},
       {"a?b", false},           {"a*b", false},            {"a<b", false},          {"a|b", false},
       {"a\"b", false},          {"a\tb", false},           {"\\\\host\\share", false},
+      {"CON", false},           {"bin\\nul.txt", false},  {"Com1 .dll", false},    {"lpt9", false},
+      {"conout$", false},       {"CONSOLE", true},         {"com10", true},         {"nul_x", true},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(cab::UnsafeNameReason(row.name).empty(), row.safe) << "\"" << row.name << "\"";
@@ -79,6 +81,8 @@ TEST(CabDirectory, EveryEntryIsCheckedAndNoFileMayBeStoredTwice) {
   EXPECT_EQ(cab::CheckEntries(entries({"a.inf", "bin\\a.inf", "b"})), "");
   EXPECT_NE(cab::CheckEntries(entries({"a.inf", "bin\\x", "BIN/X"})).find("two entries"), std::string::npos);
   EXPECT_NE(cab::CheckEntries(entries({"a.inf", "..\\x"})).find("\"..\\x\""), std::string::npos);
+  EXPECT_EQ(cab::CheckEntries(entries({"a.inf", std::string(250, 'x')}), 9), "");
+  EXPECT_NE(cab::CheckEntries(entries({"a.inf", std::string(250, 'x')}), 10).find("longer than 259"), std::string::npos);
 }
 
 }  // namespace
