@@ -275,7 +275,10 @@ TEST(HostileE2E, RunsAtTheSameTimeEndAsOneCompleteInstall) {
   // Start from a machine without either (other tests and the demo leave them).
   for (const char* file : {"\\ombrixctl.dll", "\\ombrixctl.inf", "\\ombrixtrust.dat"})
     DeleteFileA((SGetDownloadedProgramFilesFolder().str() + file).c_str());
-  RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Classes\\CLSID\\{5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}");
+  for (const char* key : {"Classes\\CLSID\\{5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}", "Classes\\Norvane.OmbrixControl.1",
+                          "Classes\\TypeLib\\{2D6B9C31-7E85-4A0F-B3C2-9F1E4D7A6B58}",
+                          "Microsoft\\Code Store Database\\Distribution Units\\{5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}"})
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, (std::string("Software\\") + key).c_str());
   const std::set<std::string> control = InstallTogether({"control"}), sample = InstallTogether({"sample"});
   ASSERT_FALSE(control.empty());
   ASSERT_FALSE(sample.empty()) << *control.begin();
