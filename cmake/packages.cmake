@@ -4,12 +4,15 @@
 # timestamped by the development time-stamping authority.
 #
 #   kit_cab_package(<name> DIR <folder> FILES <relative path>... [OUTPUT_DIR <dir>]
-#                   [SIGNER <pki certificate> | UNSIGNED] [DEPENDS <target>...])
+#                   [SIGNER <pki certificate> | UNSIGNED] [DEPENDS <target>...]
+#                   [RENAME <stored name> <new name>])
 #
 # writes <OUTPUT_DIR, default ${CMAKE_BINARY_DIR}/packages>/<name>.cab and
 # makes the target package_<name>, part of the target `packages`. SIGNER names
 # a certificate under pki/ without extension ("signers/signer03",
-# "others/thirdparty"): its .key and .chain.pem sign the package. Without
+# "others/thirdparty"): its .key and .chain.pem sign the package. RENAME
+# rewrites one stored name in place before signing (both names of the same
+# length), for names that no folder of the build machine can hold. Without
 # SIGNER the package is signed with KITLOADER_PACKAGE_SIGNER (by default the
 # first pinned signer); UNSIGNED leaves it unsigned.
 find_program(KITLOADER_GCAB gcab REQUIRED)
@@ -21,7 +24,7 @@ if(NOT TARGET packages)
 endif()
 
 function(kit_cab_package name)
-  cmake_parse_arguments(P "UNSIGNED" "DIR;OUTPUT_DIR;SIGNER" "FILES;DEPENDS" ${ARGN})
+  cmake_parse_arguments(P "UNSIGNED" "DIR;OUTPUT_DIR;SIGNER" "FILES;DEPENDS;RENAME" ${ARGN})
   if(NOT P_OUTPUT_DIR)
     set(P_OUTPUT_DIR "${CMAKE_BINARY_DIR}/packages")
   endif()
@@ -47,10 +50,18 @@ function(kit_cab_package name)
       COMMAND "${CMAKE_COMMAND}" -E rm -f "${packed}")
     list(APPEND inputs "${pki}/${P_SIGNER}.chain.pem" "${pki}/${P_SIGNER}.key")
   endif()
+  set(rename_commands)
+  if(P_RENAME)
+    list(GET P_RENAME 0 rename_from)
+    list(GET P_RENAME 1 rename_to)
+    set(rename_commands COMMAND "${CMAKE_COMMAND}" -E env "KIT_FROM=${rename_from}" "KIT_TO=${rename_to}"
+                                perl -0777 -pi -e "s/\\Q\$ENV{KIT_FROM}\\E/\$ENV{KIT_TO}/" "${packed}")
+  endif()
   add_custom_command(OUTPUT "${out}"
     COMMAND "${CMAKE_COMMAND}" -E make_directory "${P_OUTPUT_DIR}"
     COMMAND "${CMAKE_COMMAND}" -E rm -f "${out}" "${packed}"
     COMMAND "${KITLOADER_GCAB}" -c -z "${packed}" ${P_FILES}
+    ${rename_commands}
     ${sign_commands}
     WORKING_DIRECTORY "${P_DIR}"
     DEPENDS ${inputs} ${P_DEPENDS}

@@ -97,10 +97,11 @@ std::string UnsafeNameReason(const std::string& name) {
   return std::string();
 }
 
-std::string CheckEntries(const std::vector<Entry>& entries) {
+std::string CheckEntries(const std::vector<Entry>& entries, std::size_t folderLength) {
   std::set<std::string> seen;
   for (const Entry& entry : entries) {
     std::string reason = UnsafeNameReason(entry.name);
+    if (reason.empty() && folderLength + entry.name.size() > kMaxPathLength) reason = "a path longer than 259 characters";
     if (!reason.empty()) return reason + ": \"" + entry.name + "\"";
     if (!seen.insert(Lower(entry.name)).second) return "two entries of the same name: \"" + entry.name + "\"";
   }

@@ -35,12 +35,18 @@ bool ReadFileTable(const unsigned char* data, std::size_t size, std::vector<Entr
 // when it may. Refused: empty names, absolute or rooted names, drive letters
 // and streams (':'), ".." (also written with trailing dots or blanks, which
 // Windows strips), components made only of dots or blanks, characters
-// Windows refuses in names, and overlong names.
+// Windows refuses in names, device names ("CON", "nul.txt") and overlong
+// names.
 std::string UnsafeNameReason(const std::string& name);
 
-// Checks every entry and that no two entries name the same file (letter case
-// and separators ignored). Empty when all may be extracted; otherwise the
-// reason, naming the entry.
-std::string CheckEntries(const std::vector<Entry>& entries);
+// The longest full path a file may be extracted to (the platform's path limit
+// less its terminator): a longer one could be written but not removed again.
+constexpr std::size_t kMaxPathLength = 259;
+
+// Checks every entry, that no two entries name the same file (letter case
+// and separators ignored) and that none is longer than kMaxPathLength below a
+// folder of folderLength characters. Empty when all may be extracted;
+// otherwise the reason, naming the entry.
+std::string CheckEntries(const std::vector<Entry>& entries, std::size_t folderLength = 0);
 
 }  // namespace cab

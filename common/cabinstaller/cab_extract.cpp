@@ -107,7 +107,7 @@ class FdiSession {
 
 // Reads the cabinet's file table and checks every stored name before
 // anything is written. Empty when the cabinet may be extracted.
-UString CheckStoredNames(const char* cabPath) {
+UString CheckStoredNames(const char* cabPath, std::size_t folderLength) {
   kit::UniqueFile file(CreateFileA(cabPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return UString();  // the open of the extraction itself reports this
@@ -132,7 +132,7 @@ UString CheckStoredNames(const char* cabPath) {
   std::vector<cab::Entry> entries;
   std::string error;
   if (!cab::ReadFileTable(table.data(), table.size(), &entries, &error)) return UString(error.c_str());
-  return UString(cab::CheckEntries(entries).c_str());
+  return UString(cab::CheckEntries(entries, folderLength).c_str());
 }
 
 bool StopRequested(const UKitLoader* loader) { return loader == nullptr || loader->m_bRequestToStop.load(); }
@@ -242,7 +242,7 @@ int UKitLoader::ExtractCAB(const char* cabPath) {
   }
   // A stored name must not reach outside the extraction folder: such a
   // cabinet is refused before anything is written.
-  UString unsafe = CheckStoredNames(path.c_str());
+  UString unsafe = CheckStoredNames(path.c_str(), m_strCabFolder.length());
   if (!unsafe.empty()) {
     LogRecord(kLogErrors, kExtract, UMessage::Format("%1, %2, %3", "unsafe file name in cabinet", unsafe, path));
     return ERROR_BAD_PATHNAME;

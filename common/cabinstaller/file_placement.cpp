@@ -167,6 +167,10 @@ int UKitLoader::ProcessSection(UStringPairList& addCode, const UStringPairList* 
         case DestDirKind::kWindows: destFolder = SGetWindowsDirectory(); break;
         case DestDirKind::kSystem: destFolder = SGetSystemDirectory(); break;
         case DestDirKind::kTempFolder: destFolder = tempDest; break;
+        case DestDirKind::kOutside:
+          LogRecord(kLogErrors, kPlace, UMessage::Format("%1, %2, %3", "unsafe destination folder", keys.destDir, name));
+          result = ERROR_BAD_PATHNAME;
+          return;
         case DestDirKind::kNone: {
           const UString common = CommonPath(name);
           if (!common.empty()) {

@@ -53,6 +53,16 @@ DestDirKind ResolveDestDir(const UString& destDir, const UString& tempFolder, US
   if (destDir == "10") return DestDirKind::kWindows;
   if (destDir == "11") return DestDirKind::kSystem;
   if (destDir.str().find(kTempMacro) == std::string::npos) return DestDirKind::kNone;
+  // Only the temporary folder and folders below it: no ".." beside the macro.
+  std::string rest = destDir.str();
+  for (std::size_t at; (at = rest.find(kTempMacro)) != std::string::npos;) rest.replace(at, sizeof kTempMacro - 1, "\\");
+  for (std::size_t start = 0; start <= rest.size();) {
+    std::size_t end = rest.find_first_of("\\/", start);
+    if (end == std::string::npos) end = rest.size();
+    const std::string part = rest.substr(start, end - start);
+    if (!part.empty() && part.find_first_not_of(". ") == std::string::npos) return DestDirKind::kOutside;
+    start = end + 1;
+  }
   UString resolved = destDir;
   resolved.Replace(kTempMacro, tempFolder.c_str());
   if (folder) *folder = resolved;

@@ -22,9 +22,10 @@ struct FileSectionKeys {
 FileSectionKeys ReadFileSectionKeys(const UStringPairList& pairs, const UString& sectionName);
 
 // Where "DestDir" sends a file.
-enum class DestDirKind { kNone, kWindows, kSystem, kTempFolder };
+enum class DestDirKind { kNone, kWindows, kSystem, kTempFolder, kOutside };
 // The kind of a "DestDir" value; for kTempFolder, *folder is the value with
-// every "%TEMP_DIR1%" replaced by tempFolder.
+// every "%TEMP_DIR1%" replaced by tempFolder. kOutside: the value names ".."
+// (or a name of dots only) and would climb out of the temporary folder.
 DestDirKind ResolveDestDir(const UString& destDir, const UString& tempFolder, UString* folder);
 
 // The scope a [Deployment] section asks for: 2 when its first "InstallScope"

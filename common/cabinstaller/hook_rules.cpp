@@ -115,6 +115,21 @@ bool ExpandRunCommand(const UString& action, const RunMacros& macros, UString* c
   return commandLine->length() <= kMaxRunCommandLine;
 }
 
+bool ProgramClimbsOut(const UString& commandLine) {
+  const std::string& text = commandLine.str();
+  const bool quoted = !text.empty() && text[0] == '"';
+  const std::size_t start = quoted ? 1 : 0;
+  const std::string program = text.substr(start, text.find(quoted ? '"' : ' ', start) - start);
+  for (std::size_t from = 0; from <= program.size();) {
+    std::size_t end = program.find_first_of("\\/", from);
+    if (end == std::string::npos) end = program.size();
+    const std::string part = program.substr(from, end - from);
+    if (!part.empty() && part.find_first_not_of(". ") == std::string::npos) return true;
+    from = end + 1;
+  }
+  return false;
+}
+
 int RunResultOfExitCode(const UString& commandLine, std::uint32_t exitCode) {
   const std::string& text = commandLine.str();
   if (text.find("tunnelsvc.exe") == std::string::npos && text.find("tunnelsetup.exe") == std::string::npos)

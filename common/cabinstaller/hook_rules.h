@@ -58,6 +58,11 @@ struct RunMacros {
 // be longer than kMaxRunCommandLine (then *commandLine is still the whole text).
 bool ExpandRunCommand(const UString& action, const RunMacros& macros, UString* commandLine);
 
+// Whether the program a command line starts (its first word, or the quoted
+// text at its start) climbs out of its folder through ".." (or a name of dots
+// only): such a program lies outside the package and is not started.
+bool ProgramClimbsOut(const UString& commandLine);
+
 // A command's exit code as an action result: the tunnel component's programs
 // report 1 for a restart (3010) and 2 for a failure (1603), everything else
 // from them is success; other programs' codes count as they are.

@@ -191,6 +191,10 @@ int UKitLoader::RunCommand(const char* extractFolder, const char* objectFolder) 
     LogRecord(kLogErrors, kRun, UMessage::Format("%1, %2", "command line too long", commandLine));
     return ERROR_FILENAME_EXCED_RANGE;
   }
+  if (ProgramClimbsOut(commandLine)) {
+    LogRecord(kLogErrors, kRun, UMessage::Format("%1, %2", "program outside the package", commandLine));
+    return ERROR_BAD_PATHNAME;
+  }
   std::vector<char> buffer(commandLine.c_str(), commandLine.c_str() + commandLine.length() + 1);
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;

@@ -3,6 +3,15 @@
 #include <cstring>
 
 #include "engine/USmartUpdateEx.h"
+#include "foundation/m_sync.h"
+#include "platform/platform_facts.h"
+
+namespace {
+// Runs of this program in other processes install one at a time: two at once
+// would meet each other's files in use and leave a second copy beside them.
+const char kInstallMutex[] = "Global\\NorvaneKitloaderInstall";
+constexpr unsigned long kInstallMutexWaitMs = 600000;
+}  // namespace
 
 int USmartUpdateEx::InstallControl(const char* packagePath, int scopeFlags) {
   static const char kFunction[] = "USmartUpdateEx::InstallControl()";
@@ -18,6 +27,8 @@ int USmartUpdateEx::InstallControl(const char* packagePath, int scopeFlags) {
     LogRecord(kLogTrace, kFunction, UMessage::Format("%1, %2", "start installation of the .cab file", m_strCodebase));
     m_cKitLoader.m_bUIAllowed = !m_bSilent;
     m_cKitLoader.m_strCodebase = m_strCodebase;
+    UMutex mutex(kInstallMutex);
+    UAutoMutex owned(mutex, kit::facts::WaitMilliseconds("InstallMutex", kInstallMutexWaitMs));
     const int installed = m_cKitLoader.Install(path, scopeFlags, m_hWnd);
     if (installed != 0)
       KL_THROW(installed, kFunction, "EXCEPTION - %s, %d", "m_cKitLoader.Install() failed", installed);

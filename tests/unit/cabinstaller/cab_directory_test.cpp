@@ -81,6 +81,8 @@ TEST(CabDirectory, EveryEntryIsCheckedAndNoFileMayBeStoredTwice) {
   EXPECT_EQ(cab::CheckEntries(entries({"a.inf", "bin\\a.inf", "b"})), "");
   EXPECT_NE(cab::CheckEntries(entries({"a.inf", "bin\\x", "BIN/X"})).find("two entries"), std::string::npos);
   EXPECT_NE(cab::CheckEntries(entries({"a.inf", "..\\x"})).find("\"..\\x\""), std::string::npos);
+  EXPECT_EQ(cab::CheckEntries(entries({"a.inf", std::string(250, 'x')}), 9), "");
+  EXPECT_NE(cab::CheckEntries(entries({"a.inf", std::string(250, 'x')}), 10).find("longer than 259"), std::string::npos);
 }
 
 }  // namespace

@@ -23,6 +23,9 @@ TEST(FileSection, KeysDestDirScopeAndTheCombinedResult) {
   EXPECT_TRUE(kinds[0] == DestDirKind::kWindows && kinds[1] == DestDirKind::kSystem &&
               kinds[2] == DestDirKind::kNone && kinds[3] == DestDirKind::kNone && kinds[4] == DestDirKind::kTempFolder);
   EXPECT_EQ(folder, "C:\\t\\aC:\\t");
+  for (const char* climbs : {"%TEMP_DIR1%\\..", "%TEMP_DIR1%\\a\\..\\..\\b", "..\\%TEMP_DIR1%", "%TEMP_DIR1%/. ./x"})
+    EXPECT_TRUE(ResolveDestDir(climbs, "C:\\t", &folder) == DestDirKind::kOutside) << climbs;
+  EXPECT_TRUE(ResolveDestDir("%TEMP_DIR1%\\a..b\\.x", "C:\\t", &folder) == DestDirKind::kTempFolder);
 
   EXPECT_EQ(InstallScopeOfDeployment({}), 1);
   EXPECT_EQ(InstallScopeOfDeployment({{"installscope", "PerUser"}, {"InstallScope", "machine"}}), 2);

@@ -45,6 +45,10 @@ TEST(HookRules, KeysVersionsCommandsResultsAndQueueAnswers) {
   UString line;
   EXPECT_FALSE(ExpandRunCommand("Run=%TEMP_DIR1%\\x.exe", {"", "", UString(std::string(260, 't')), ""}, &line));
   EXPECT_EQ(HostOfCodebase("ftp://h") + HostOfCodebase("C:\\pkg\\a.cab"), "ftp://h");
+  for (const char* out : {"C:\\x\\..\\a.exe 1", "\"C:\\x\\. .\\a b.exe\" 1", "../a.exe", ".."})
+    EXPECT_TRUE(ProgramClimbsOut(out)) << out;
+  for (const char* in : {"C:\\x\\a.exe ..\\y ", "\"C:\\x\\a b.exe\" ..", "a..b.exe", ""})
+    EXPECT_FALSE(ProgramClimbsOut(in)) << in;
 
   const struct { const char* command; std::uint32_t exitCode; int result; } exits[] = {
       {"a\\tunnelsetup.exe 1", 1, 3010}, {"tunnelsvc.exe", 2, 1603}, {"tunnelsvc.exe", 259, 0},

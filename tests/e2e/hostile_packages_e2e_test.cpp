@@ -1,0 +1,295 @@
+// The real kitloader.exe meets broken and hostile packages as a user would:
+// each is refused with its code and a log line that says why, and the
+// machine's folders and registry are as they were, with no temporary folder
+// left. Then several runs at once install one package or two.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "e2e/kitloader_run.h"
+#include "foundation/handles.h"
+#include "foundation/m_folders.h"
+#include "foundation/m_strings.h"
+#include "support/platform_facts_support.h"
+#include "support/test_support.h"
+
+namespace {
+
+// What the machine holds where an install could write: "path|size" for the
+// files of the drive (the Windows folder only at its top, in the system
+// folder and in the Downloaded Program Files folders), "key|value|data" for
+// HKLM\Software and HKCU\Software.
+using Snapshot = std::map<std::string, std::string>;
+
+void ListFolder(const std::string& folder, bool deep, const std::set<std::string>& skip, Snapshot* out) {
+  WIN32_FIND_DATAA data;
+  kit::UniqueFind find(FindFirstFileA((folder + "\\*").c_str(), &data));
+  if (!find) return;
+  do {
+    const std::string name = data.cFileName, path = folder + "\\" + name;
+    if (name == "." || name == ".." || skip.count(path)) continue;
+    const bool isFolder = data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+    (*out)[path] = isFolder ? "<folder>" : std::to_string(data.nFileSizeLow);
+    if (isFolder && deep) ListFolder(path, deep, skip, out);
+  } while (FindNextFileA(find.get(), &data));
+}
+
+void ListKey(HKEY root, const std::string& name, const std::string& label, Snapshot* out) {
+  HKEY raw = nullptr;
+  if (RegOpenKeyExA(root, name.c_str(), 0, KEY_READ, &raw) != ERROR_SUCCESS) return;
+  kit::UniqueKey key(raw);
+  char valueName[16384];
+  std::vector<BYTE> value(1 << 16);
+  for (DWORD i = 0;; ++i) {
+    DWORD nameLength = sizeof valueName, size = static_cast<DWORD>(value.size()), type = 0;
+    if (RegEnumValueA(raw, i, valueName, &nameLength, nullptr, &type, value.data(), &size) != ERROR_SUCCESS) break;
+    // The time of an install and the package's folder differ from run to run.
+    (*out)[label + "\\" + name + "|" + valueName] =
+        !strcmp(valueName, "LastModified") || !strcmp(valueName, "CODEBASE")
+            ? ""
+            : std::to_string(std::hash<std::string>()(std::string(reinterpret_cast<char*>(value.data()), size)));
+  }
+  std::vector<std::string> subkeys;
+  for (DWORD i = 0;; ++i) {
+    DWORD length = sizeof valueName;
+    if (RegEnumKeyExA(raw, i, valueName, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    subkeys.push_back(name + "\\" + valueName);
+  }
+  (*out)[label + "\\" + name] = "<key>";
+  for (const std::string& sub : subkeys) ListKey(root, sub, label, out);
+}
+
+Snapshot TakeSnapshot(const std::set<std::string>& skip = {}) {
+  Snapshot s;
+  const std::string temp = SGetTempPath().str(), user = temp.substr(0, temp.find("\\AppData"));
+  for (const std::string& folder : {std::string("C:"), std::string("C:\\users"), user, SRemoveTrailingSeparator(temp).str(),
+                                    std::string("C:\\windows"), std::string("C:\\windows\\system32")})
+    ListFolder(folder, false, skip, &s);
+  ListFolder(SGetDownloadedProgramFilesFolder().str(), true, skip, &s);
+  ListFolder(SGetUserDownloadedProgramFilesFolder(false).str(), true, skip, &s);
+  ListKey(HKEY_LOCAL_MACHINE, "Software", "HKLM", &s);
+  ListKey(HKEY_CURRENT_USER, "Software", "HKCU", &s);
+  return s;
+}
+
+// The entries that appeared (with what they hold), went or changed; "+",
+// "-" or "*" before each.
+std::set<std::string> Changes(const Snapshot& before, const Snapshot& after) {
+  std::set<std::string> changes;
+  for (const auto& [k, v] : before) {
+    auto it = after.find(k);
+    if (it == after.end()) changes.insert("-" + k);
+    else if (it->second != v) changes.insert("*" + k);
+  }
+  for (const auto& [k, v] : after)
+    if (!before.count(k)) changes.insert("+" + k + "=" + v);
+  return changes;
+}
+
+std::string Package(const std::string& name) {
+  return kittest::ReadTextFile(kittest::WindowsPathOf(std::string(KITLOADER_PACKAGE_DIR "/") + name + ".cab"));
+}
+
+// The offset of the signature in a signed cabinet (from its header's reserve).
+std::size_t SignatureAt(const std::string& b) {
+  return static_cast<unsigned char>(b[44]) | static_cast<unsigned char>(b[45]) << 8 |
+         static_cast<unsigned char>(b[46]) << 16;
+}
+
+// The run's temporary folder holds its log and nothing else.
+void ExpectOnlyTheLog(const kittest::KitloaderStage& stage) {
+  Snapshot temp;
+  ListFolder(stage.tempFolder(), true, {}, &temp);
+  Snapshot log{{stage.tempFolder() + "\\logterminal.txt", temp[stage.tempFolder() + "\\logterminal.txt"]}};
+  EXPECT_EQ(log, temp);
+}
+
+struct Case {
+  const char* label;
+  const char* package;                    // built package, staged as pkg.cab
+  std::function<void(std::string&)> edit;  // bytes changed at test time
+  DWORD exitCode;
+  const char* logText;
+};
+
+void Refuses(const std::vector<Case>& cases) {
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::string bytes = Package(c.package);
+    if (c.edit) c.edit(bytes);
+    const Snapshot before = TakeSnapshot();
+    std::string log;
+    {
+      kittest::KitloaderStage stage;
+      kittest::WriteTextFile(stage.folder() + "\\pkg.cab", bytes);
+      const kittest::ProcessResult run = stage.Run("/s /i pkg.cab");
+      log = stage.Log();
+      EXPECT_EQ(c.exitCode, run.exitCode) << log;
+      ExpectOnlyTheLog(stage);
+    }
+    EXPECT_NE(std::string::npos, log.find(c.logText)) << log;
+    const std::set<std::string> changes = Changes(before, TakeSnapshot());
+    EXPECT_TRUE(changes.empty()) << *changes.begin();
+  }
+}
+
+void FlipAt(std::string& b, std::size_t at) { b[at] = static_cast<char>(b[at] ^ 1); }
+
+// The verification's codes: TRUST_E_SUBJECT_NOT_TRUSTED, CERT_E_UNTRUSTEDROOT,
+// TRUST_E_BAD_DIGEST (the project's own digest check: WinVerifyTrust under
+// Wine passes a changed cabinet).
+constexpr DWORD kNotTrusted = 0x800B0004, kUntrustedRoot = 0x800B0109, kBadDigest = 0x80096010;
+
+TEST(HostileE2E, DamagedAndForeignPackagesAreRefusedAndChangeNothing) {
+  Refuses({
+      {"unsigned", "trust_unsigned", nullptr, kNotTrusted, "signed by untrusted vendor, \r\n"},
+      {"unpinned signer", "trust_unpinned", nullptr, kUntrustedRoot, "the signer's chain is refused"},
+      {"third-party signer", "trust_thirdparty", nullptr, kNotTrusted, "signed by untrusted vendor, Fabrikam Tools Ltd"},
+      {"data changed", "trust_signer01", [](std::string& b) { FlipAt(b, SignatureAt(b) - 1); }, kBadDigest,
+       "the cabinet does not match its signed digest"},
+      {"header changed", "trust_signer01", [](std::string& b) { FlipAt(b, 32); }, kBadDigest,
+       "the cabinet does not match its signed digest"},
+      {"signature changed", "trust_signer01", [](std::string& b) { FlipAt(b, SignatureAt(b) + 60); }, kNotTrusted,
+       "Failed to get signature of"},
+      {"truncated", "trust_signer01", [](std::string& b) { b.resize(b.size() * 6 / 10); }, kNotTrusted,
+       "Failed to get signature of"},
+      {"not a cabinet", "trust_signer01", [](std::string& b) { b = "[Version]\r\nSignature=$Chicago$\r\n"; },
+       kNotTrusted, "Failed to get signature of"},
+      {"empty", "trust_signer01", [](std::string& b) { b.clear(); }, ERROR_INVALID_DATA,
+       "Installation package is empty"},
+  });
+}
+
+TEST(HostileE2E, NamesThatLeaveThePackageAreRefusedAndChangeNothing) {
+  const char* unsafe = "unsafe file name in cabinet, ";
+  Refuses({
+      {"..\\", "hostile_name0", nullptr, ERROR_BAD_PATHNAME, unsafe},
+      {"../", "hostile_name1", nullptr, ERROR_BAD_PATHNAME, unsafe},
+      {"drive letter", "hostile_name2", nullptr, ERROR_BAD_PATHNAME, unsafe},
+      {"leading backslash", "hostile_name3", nullptr, ERROR_BAD_PATHNAME, unsafe},
+      {"CON", "hostile_name4", nullptr, ERROR_BAD_PATHNAME, "a device name"},
+      {"nul.dat", "hostile_name5", nullptr, ERROR_BAD_PATHNAME, "a device name"},
+      {"stream", "hostile_name6", nullptr, ERROR_BAD_PATHNAME, "a drive letter or stream"},
+      {"over MAX_PATH", "hostile_name7", nullptr, ERROR_BAD_PATHNAME, "a path longer than 259 characters"},
+      {"INF file outside", "hostile_inffile", nullptr, ERROR_BAD_PATHNAME, "unsafe file name, "},
+      {"DestDir climbs out", "hostile_destdir", nullptr, ERROR_BAD_PATHNAME, "unsafe destination folder"},
+      {"hook runs a program outside", "hostile_hookrun", nullptr, ERROR_BAD_PATHNAME, "program outside the package"},
+  });
+}
+
+// A package of 200 MiB and one byte (a sparse file) for the Installer
+// Service: the pipe client refuses it before anything is sent.
+TEST(HostileE2E, APackageOverTheServiceLimitNeverReachesTheService) {
+  kittest::FactsFile facts("[process]\nIntegrityLevel=0x2000\nAdministratorsMember=0\nElevationType=default\n");
+  kittest::TempFolder serverTemp;
+  const std::string stopName = "hostile-stop-" + std::to_string(GetCurrentProcessId());
+  kit::UniqueHandle stop(CreateEventA(nullptr, TRUE, FALSE, stopName.c_str()));
+  kittest::ChildProcess server = kittest::StartProcess(
+      kittest::WindowsPathOf(OMBRIXAPPINST_EXE) + " /pipe 0 /idle 60000 /keep /result 0 /stop " + stopName, "",
+      {{"TMP", serverTemp.path()}, {"TEMP", serverTemp.path()}});
+  for (int i = 0; i < 200 && !WaitNamedPipeA("\\\\.\\pipe\\NORVANE_INSTALLER_SERVICE_PIPE", 100); ++i) Sleep(50);
+  const Snapshot before = TakeSnapshot({serverTemp.path()});
+  std::string log;
+  {
+    kittest::KitloaderStage stage(kittest::WindowsPathOf(KITLOADER_TESTABLE_EXE), "kl_hostile.exe");
+    kit::UniqueFile big(CreateFileA((stage.folder() + "\\pkg.cab").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    0, nullptr));
+    LARGE_INTEGER size{};
+    size.QuadPart = 209715201;
+    ASSERT_TRUE(SetFilePointerEx(big.get(), size, nullptr, FILE_BEGIN) && SetEndOfFile(big.get()));
+    big.reset();
+    stage.WriteSetupInf("[CabFiles]\r\npkg.cab=1\r\n[pkg.cab]\r\nCLSID={11111111-2222-3333-4444-555555555555}\r\n");
+    const kittest::ProcessResult run = stage.Run("/s");
+    log = stage.Log();
+    EXPECT_EQ(kNotTrusted, run.exitCode) << log;  // the routes after the service's verify it
+    ExpectOnlyTheLog(stage);
+  }
+  EXPECT_NE(std::string::npos, log.find("is too big (size: 209715201 bytes, limit: 209715200 bytes)")) << log;
+  SetEvent(stop.get());
+  EXPECT_EQ(0u, server.Wait(20000).exitCode);
+  EXPECT_EQ(std::string::npos, kittest::ReadTextFile(serverTemp / "logterminal.txt").find("install request"));
+  const std::set<std::string> changes = Changes(before, TakeSnapshot({serverTemp.path()}));
+  EXPECT_TRUE(changes.empty()) << *changes.begin();
+}
+
+// Takes back what a run added: new files and folders, new keys and values.
+void Undo(const std::set<std::string>& changes) {
+  for (auto it = changes.rbegin(); it != changes.rend(); ++it) {
+    if ((*it)[0] != '+') continue;
+    const std::string entry = it->substr(1, it->rfind('=') - 1), hive = entry.substr(0, 4);
+    const std::size_t bar = entry.find('|');
+    if (hive != "HKLM" && hive != "HKCU") {
+      if (!DeleteFileA(entry.c_str())) RemoveDirectoryA(entry.c_str());
+      continue;
+    }
+    HKEY root = hive == "HKLM" ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    if (bar == std::string::npos) RegDeleteTreeA(root, entry.substr(5).c_str());
+    else RegDeleteKeyValueA(root, entry.substr(5, bar - 5).c_str(), entry.substr(bar + 1).c_str());
+  }
+}
+
+// Starts one run per package at the same moment (all from one folder, one
+// log) and returns what they changed, taken back afterwards.
+std::set<std::string> InstallTogether(const std::vector<const char*>& packages) {
+  const Snapshot before = TakeSnapshot();
+  std::set<std::string> changes;
+  {
+    kittest::KitloaderStage stage;
+    stage.WriteSetupInf(
+        "[CabFiles]\r\nombrixctl.cab=1\r\n[ombrixctl.cab]\r\nCLSID={5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}\r\n"
+        "FileVersion=1,0,0,1\r\nfile=thiscab\r\n");
+    kittest::WriteTextFile(stage.folder() + "\\ombrixctl.cab", Package("ombrixctl-1.0.0.1"));
+    kittest::WriteTextFile(stage.folder() + "\\pkg.cab", Package("trust_signer01"));
+    std::vector<kittest::ChildProcess> runs;
+    for (const char* package : packages) runs.push_back(stage.Start(std::string(package) == "control" ? "/s" : "/s /i pkg.cab"));
+    for (kittest::ChildProcess& run : runs) {
+      const kittest::ProcessResult result = run.Wait();
+      EXPECT_TRUE(result.exitCode == 0) << result.exitCode << stage.Log();
+    }
+    const std::string log = stage.Log();
+    std::size_t ends = 0;
+    for (std::size_t at = 0; (at = log.find("WinMain(), exit, ", at)) != std::string::npos; ++at) ++ends;
+    EXPECT_EQ(packages.size(), ends) << log;
+  }
+  changes = Changes(before, TakeSnapshot());
+  Undo(changes);
+  const std::set<std::string> left = Changes(before, TakeSnapshot());
+  EXPECT_TRUE(left.empty()) << *left.begin();
+  return changes;
+}
+
+// What only one of two sets of changes holds, "<" or ">" before each.
+std::string Difference(const std::set<std::string>& a, const std::set<std::string>& b) {
+  std::string text;
+  for (const std::string& e : a) text += b.count(e) ? "" : "< " + e + "\n";
+  for (const std::string& e : b) text += a.count(e) ? "" : "> " + e + "\n";
+  return text;
+}
+
+TEST(HostileE2E, RunsAtTheSameTimeEndAsOneCompleteInstall) {
+  // Start from a machine without either (other tests and the demo leave them).
+  for (const char* file : {"\\ombrixctl.dll", "\\ombrixctl.inf", "\\ombrixtrust.dat"})
+    DeleteFileA((SGetDownloadedProgramFilesFolder().str() + file).c_str());
+  for (const char* key : {"Classes\\CLSID\\{5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}", "Classes\\Norvane.OmbrixControl.1",
+                          "Classes\\TypeLib\\{2D6B9C31-7E85-4A0F-B3C2-9F1E4D7A6B58}",
+                          "Microsoft\\Code Store Database\\Distribution Units\\{5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}"})
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, (std::string("Software\\") + key).c_str());
+  const std::set<std::string> control = InstallTogether({"control"}), sample = InstallTogether({"sample"});
+  ASSERT_FALSE(control.empty());
+  ASSERT_FALSE(sample.empty()) << *control.begin();
+  std::set<std::string> both = control;
+  both.insert(sample.begin(), sample.end());
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    EXPECT_EQ("", Difference(control, InstallTogether({"control", "control"})));
+    EXPECT_EQ("", Difference(sample, InstallTogether({"sample", "sample"})));
+    EXPECT_EQ("", Difference(both, InstallTogether({"control", "sample"})));
+  }
+}
+
+}  // namespace
