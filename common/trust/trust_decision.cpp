@@ -109,8 +109,11 @@ bool CCertInfo::IsSignerTrusted(int serviceOnly) {
     if (!m_hCrypt32 || !m_crypt.CertOpenStore || !m_crypt.CertCloseStore || !m_crypt.CertFindCertificateInStore)
       KL_THROW(-1, kFunction, "EXCEPTION - %s", "crypt32 functions not loaded");
     const Crypt32& c = m_crypt;
+    // Only an existing store is read: opening a missing system store would
+    // create it, and a refused package must leave the registry as it was.
     kit::UniqueWithCloser<HCERTSTORE> store(
-        c.CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_READONLY_FLAG,
+        c.CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                        CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_READONLY_FLAG | CERT_STORE_OPEN_EXISTING_FLAG,
                         L"NorvaneOmbrixRoot"),
         [&c](HCERTSTORE s) { c.CertCloseStore(s, 0); });
     if (!store)
