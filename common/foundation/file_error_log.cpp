@@ -1,6 +1,7 @@
 #include "foundation/file_error_log.h"
 
 #include <cstring>
+#include <optional>
 
 #include "foundation/m_folders.h"
 #include "foundation/m_registry.h"
@@ -308,12 +309,24 @@ int UFileErrorLogEx::WriteLine(const char* text) {
   const bool insideOpen = m_dwOpeningThread.load() == GetCurrentThreadId();
 
   // A changed setting: reopen, which reads the settings again and writes a
-  // fresh header block before this line.
-  if (!insideOpen && m_hChangeEvent && m_hWatchedKey && WaitForSingleObject(m_hChangeEvent.get(), 0) == WAIT_OBJECT_0)
-    ReopenNow();
-
-  UMutexOwner owner(m_hMutex.get(), kLineMutexTimeoutMs);
-  if (!owner.owned()) return 0;
+  // fresh header block before this line. One wait serves both the change
+  // test and the mutex: the change event comes first, so a change made
+  // before this line is always seen, and the mutex is taken in the same
+  // call otherwise (each wait is a trip through the system).
+  bool taken = false;
+  if (!insideOpen && m_hChangeEvent && m_hWatchedKey) {
+    HANDLE both[2] = {m_hChangeEvent.get(), m_hMutex.get()};
+    const DWORD wait = WaitForMultipleObjects(2, both, FALSE, kLineMutexTimeoutMs);
+    if (wait == WAIT_TIMEOUT) return 0;
+    if (wait == WAIT_OBJECT_0) ReopenNow();
+    taken = wait == WAIT_OBJECT_0 + 1 || wait == WAIT_ABANDONED_0 + 1;
+  }
+  std::optional<UMutexOwner> owner;
+  if (taken)
+    owner.emplace(m_hMutex.get(), UMutexOwner::AlreadyOwned{});
+  else
+    owner.emplace(m_hMutex.get(), kLineMutexTimeoutMs);
+  if (!owner->owned()) return 0;
   if (!m_hFile) return -1;
   const int result = Append((LinePrefix() + text).str()) ? static_cast<int>(std::strlen(text)) : 0;
   // The size on disk is looked up only every 50th line; a 50th line of a

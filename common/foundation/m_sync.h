@@ -62,7 +62,10 @@ class UAutoMutex {
 // taken.
 class UMutexOwner {
  public:
+  struct AlreadyOwned {};
   UMutexOwner(HANDLE mutex, DWORD timeoutMs);
+  // Takes over a mutex the caller's own wait has already acquired.
+  UMutexOwner(HANDLE mutex, AlreadyOwned) : m_hMutex(mutex) {}
   ~UMutexOwner();
   UMutexOwner(const UMutexOwner&) = delete;
   UMutexOwner& operator=(const UMutexOwner&) = delete;

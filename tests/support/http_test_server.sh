@@ -7,9 +7,9 @@
 # stop: ends the server this folder's pid file names.
 set -eu
 action="$1"
-dir="$2"
 here="$(cd "$(dirname "$0")" && pwd)"
-mkdir -p "$dir"
+mkdir -p "$2"
+dir="$(cd "$2" && pwd)"
 cd "$dir"
 
 if [ "$action" = stop ]; then
