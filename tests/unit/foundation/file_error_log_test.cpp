@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <regex>
 #include <string>
 #include <thread>
@@ -14,7 +12,6 @@
 #include "foundation/handles.h"
 #include "foundation/m_folders.h"
 #include "foundation/m_sys.h"
-#include "foundation/m_uac_helpers.h"
 #include "support/log_file_support.h"
 #include "support/registry_sandbox.h"
 
@@ -337,31 +334,6 @@ TEST_F(LogFile, ThreadsOfOneProcessShareTheObjectWithoutLosingLines) {
   }
   for (int t = 0; t < threads; ++t)
     for (int n = 0; n < lines; ++n) EXPECT_EQ(seen[t][n], 1) << "thread " << t << " line " << n;
-}
-
-TEST_F(LogFile, ALineWaitsForTheMutexDropsOnTimeOutAndTakesItOverWhenAbandoned) {
-  UClientFileErrorLog log;
-  ASSERT_EQ(log.Open(kModule), 0);
-  const UString name = UString::Format("%s_%lu", kLogMutexBaseName,
-                                       static_cast<unsigned long>(uGetProcessIntegrityLevel(GetCurrentProcess())));
-  // Another holder of the mutex: the line waits its second, then is dropped.
-  kit::UniqueHandle held(CreateEventA(nullptr, TRUE, FALSE, nullptr)), leave(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-  std::thread holder([&] {
-    kit::UniqueHandle mutex(OpenMutexA(SYNCHRONIZE, FALSE, name.c_str()));
-    WaitForSingleObject(mutex.get(), INFINITE);
-    SetEvent(held.get());
-    WaitForSingleObject(leave.get(), INFINITE);  // and ends without releasing it
-  });
-  WaitForSingleObject(held.get(), INFINITE);
-  const DWORD start = GetTickCount();
-  EXPECT_EQ(log.WriteLine("while held\n"), 0);
-  EXPECT_GE(GetTickCount() - start, 900u);
-  SetEvent(leave.get());
-  holder.join();
-  EXPECT_EQ(log.WriteLine("after abandoned\n"), static_cast<int>(std::strlen("after abandoned\n")));
-  const std::vector<std::string> bodies = Bodies();
-  EXPECT_EQ(std::count(bodies.begin(), bodies.end(), "0,,,, while held"), 0);
-  EXPECT_EQ(bodies.back(), "after abandoned");
 }
 
 TEST_F(LogFile, ClearEmptiesTheFileAndWritesTheReport) {
