@@ -39,6 +39,12 @@ name = "package.cab".encode("utf-16-le")
 save("version-request", struct.pack("<III", magic, 12, 3))
 save("ui-window-request", struct.pack("<IIII", magic, 16, 5, 0x1234))
 save("install-request", struct.pack("<III", magic, header + 4096, 2) + name.ljust(header - 12, b"\0"))
+# Install requests followed by the received cabinet's file names, one per
+# line: the service's own update by its fixed name and by its program inside.
+update = "NorvaneISUpdate.cab".encode("utf-16-le")
+save("install-service-update", struct.pack("<III", magic, header + 4096, 2) + update.ljust(header - 12, b"\0"))
+save("install-carrying-service", struct.pack("<III", magic, header + 4096, 2) + name.ljust(header - 12, b"\0")
+     + b"readme.txt\nbin\\OMBRIXSVC.EXE")
 save("install-path-name", struct.pack("<III", magic, header, 2) + "..\\x.cab".encode("utf-16-le").ljust(header - 12, b"\0"))
 save("response", struct.pack("<IIIII", magic, 20, 4, 1, 2))
 save("response-bad-size", struct.pack("<IIIII", magic, 0xFFFFFFFF, 4, 0, 0))
