@@ -5,8 +5,11 @@
 //
 // OMBRIX_PANEL_REGISTRATION selects how registration behaves, so the same
 // source also gives the samples of controls that cannot be registered:
-//   0 registers; 1 refuses (SELFREG_E_CLASS, nothing written); 2 faults (a
-//   write through a null pointer); 3 takes its time (4 s) and then registers.
+//   0 registers; 1 refuses (SELFREG_E_CLASS, nothing written); 2 faults (an
+//   access violation raised through the system, the record a write to address
+//   0 would give: the same on every processor and under an emulator, which
+//   may map the null page or report a hardware fault as another one); 3 takes
+//   its time (4 s) and then registers.
 #include <windows.h>
 #include <ole2.h>
 #include <olectl.h>
@@ -67,7 +70,10 @@ ClassFactoryOf<PanelObject> g_factory(&g_locks);
 // sample.
 HRESULT RegisterClasses(HKEY root, const std::string& classes) {
   if (OMBRIX_PANEL_REGISTRATION == 1) return SELFREG_E_CLASS;
-  if (OMBRIX_PANEL_REGISTRATION == 2) *static_cast<volatile int*>(nullptr) = 1;
+  if (OMBRIX_PANEL_REGISTRATION == 2) {
+    const ULONG_PTR writeAtZero[2] = {1, 0};
+    RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 2, writeAtZero);
+  }
   if (OMBRIX_PANEL_REGISTRATION == 3) Sleep(4000);
   const std::string path = ModulePath();
   for (const PanelClass& c : kClasses) {
