@@ -34,7 +34,8 @@ int UKitLoader::GetInstallScope(const char* infPath) {
 
 int UKitLoader::Install(const UString& cabPath, int flags, HWND owner) {
   m_hWndOwner = owner;
-  m_bRequestToStop = false;
+  // A stop is cleared by the engine when a request begins, never here: a
+  // Cancel pressed while this installation waited for its turn must hold.
   m_nActionResult = 0;
   m_reads = InstallReads();
   int result = 0;

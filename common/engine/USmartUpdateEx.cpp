@@ -65,6 +65,8 @@ int USmartUpdateEx::InstallControl(const char* classId, const char* codebase, co
   m_uCallerValue = callerValue;
   m_iRecordedResult = -1;
   m_bReported = false;
+  // The installer's stop belongs to this request from here on.
+  m_cKitLoader.m_bRequestToStop = false;
 
   // Start suspended so the handle is recorded before the worker can release it.
   unsigned threadId = 0;
