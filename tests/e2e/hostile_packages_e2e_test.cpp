@@ -3,10 +3,13 @@
 // machine's folders and registry are as they were, with no temporary folder
 // left. Then several runs at once install one package or two.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <wincrypt.h>
 
 #include <cstring>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -39,14 +42,21 @@ void ListFolder(const std::string& folder, bool deep, const std::set<std::string
   } while (FindNextFileA(find.get(), &data));
 }
 
-void ListKey(HKEY root, const std::string& name, const std::string& label, Snapshot* out) {
+// One name and one value buffer serve the whole walk: the registry holds
+// thousands of keys, and a walk is taken before and after every run.
+struct KeyWalk {
+  char valueName[16384];
+  std::vector<BYTE> value = std::vector<BYTE>(1 << 16);
+};
+
+void ListKey(HKEY root, const std::string& name, const std::string& label, Snapshot* out, KeyWalk& walk) {
   HKEY raw = nullptr;
   if (RegOpenKeyExA(root, name.c_str(), 0, KEY_READ, &raw) != ERROR_SUCCESS) return;
   kit::UniqueKey key(raw);
-  char valueName[16384];
-  std::vector<BYTE> value(1 << 16);
+  char* valueName = walk.valueName;
+  std::vector<BYTE>& value = walk.value;
   for (DWORD i = 0;; ++i) {
-    DWORD nameLength = sizeof valueName, size = static_cast<DWORD>(value.size()), type = 0;
+    DWORD nameLength = sizeof walk.valueName, size = static_cast<DWORD>(value.size()), type = 0;
     if (RegEnumValueA(raw, i, valueName, &nameLength, nullptr, &type, value.data(), &size) != ERROR_SUCCESS) break;
     // The time of an install and the package's folder differ from run to run.
     (*out)[label + "\\" + name + "|" + valueName] =
@@ -56,15 +66,19 @@ void ListKey(HKEY root, const std::string& name, const std::string& label, Snaps
   }
   std::vector<std::string> subkeys;
   for (DWORD i = 0;; ++i) {
-    DWORD length = sizeof valueName;
+    DWORD length = sizeof walk.valueName;
     if (RegEnumKeyExA(raw, i, valueName, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
     subkeys.push_back(name + "\\" + valueName);
   }
   (*out)[label + "\\" + name] = "<key>";
-  for (const std::string& sub : subkeys) ListKey(root, sub, label, out);
+  for (const std::string& sub : subkeys) ListKey(root, sub, label, out, walk);
 }
 
 Snapshot TakeSnapshot(const std::set<std::string>& skip = {}) {
+  // The system makes the machine's root store (with the host's roots) at its
+  // first use, which may be a run's chain check: have it made before any look.
+  if (HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, "Root"))
+    CertCloseStore(root, 0);
   Snapshot s;
   const std::string temp = SGetTempPath().str(), user = temp.substr(0, temp.find("\\AppData"));
   for (const std::string& folder : {std::string("C:"), std::string("C:\\users"), user, SRemoveTrailingSeparator(temp).str(),
@@ -72,8 +86,9 @@ Snapshot TakeSnapshot(const std::set<std::string>& skip = {}) {
     ListFolder(folder, false, skip, &s);
   ListFolder(SGetDownloadedProgramFilesFolder().str(), true, skip, &s);
   ListFolder(SGetUserDownloadedProgramFilesFolder(false).str(), true, skip, &s);
-  ListKey(HKEY_LOCAL_MACHINE, "Software", "HKLM", &s);
-  ListKey(HKEY_CURRENT_USER, "Software", "HKCU", &s);
+  auto walk = std::make_unique<KeyWalk>();
+  ListKey(HKEY_LOCAL_MACHINE, "Software", "HKLM", &s, *walk);
+  ListKey(HKEY_CURRENT_USER, "Software", "HKCU", &s, *walk);
   return s;
 }
 
@@ -118,11 +133,12 @@ struct Case {
 };
 
 void Refuses(const std::vector<Case>& cases) {
+  // Every refused package leaves the machine as the first one found it.
+  const Snapshot before = TakeSnapshot();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     std::string bytes = Package(c.package);
     if (c.edit) c.edit(bytes);
-    const Snapshot before = TakeSnapshot();
     std::string log;
     {
       kittest::KitloaderStage stage;
@@ -234,9 +250,9 @@ void Undo(const std::set<std::string>& changes) {
 }
 
 // Starts one run per package at the same moment (all from one folder, one
-// log) and returns what they changed, taken back afterwards.
-std::set<std::string> InstallTogether(const std::vector<const char*>& packages) {
-  const Snapshot before = TakeSnapshot();
+// log) on a machine in the state `before` and returns what they changed,
+// taken back afterwards: the machine is in that state again.
+std::set<std::string> InstallTogether(const std::vector<const char*>& packages, const Snapshot& before) {
   std::set<std::string> changes;
   {
     kittest::KitloaderStage stage;
@@ -279,16 +295,18 @@ TEST(HostileE2E, RunsAtTheSameTimeEndAsOneCompleteInstall) {
                           "Classes\\TypeLib\\{2D6B9C31-7E85-4A0F-B3C2-9F1E4D7A6B58}",
                           "Microsoft\\Code Store Database\\Distribution Units\\{5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}"})
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, (std::string("Software\\") + key).c_str());
-  const std::set<std::string> control = InstallTogether({"control"}), sample = InstallTogether({"sample"});
+  const Snapshot clean = TakeSnapshot();
+  const std::set<std::string> control = InstallTogether({"control"}, clean),
+                              sample = InstallTogether({"sample"}, clean);
   ASSERT_FALSE(control.empty());
   ASSERT_FALSE(sample.empty()) << *control.begin();
   std::set<std::string> both = control;
   both.insert(sample.begin(), sample.end());
   for (int round = 0; round < 3; ++round) {
     SCOPED_TRACE(round);
-    EXPECT_EQ("", Difference(control, InstallTogether({"control", "control"})));
-    EXPECT_EQ("", Difference(sample, InstallTogether({"sample", "sample"})));
-    EXPECT_EQ("", Difference(both, InstallTogether({"control", "sample"})));
+    EXPECT_EQ("", Difference(control, InstallTogether({"control", "control"}, clean)));
+    EXPECT_EQ("", Difference(sample, InstallTogether({"sample", "sample"}, clean)));
+    EXPECT_EQ("", Difference(both, InstallTogether({"control", "sample"}, clean)));
   }
 }
 
