@@ -96,9 +96,11 @@ DWORD ReceiveFolder::Create(const UString& given, const UString& sddl) {
       if (error == ERROR_ALREADY_EXISTS) continue;
       return error;
     }
-    kit::UniqueFile handle(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                       nullptr));
+    // Read access takes part in sharing: the folder cannot be opened for
+    // deletion (or renaming) while this handle lasts.
+    kit::UniqueFile handle(CreateFileA(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     BY_HANDLE_FILE_INFORMATION information{};
     if (!handle || !GetFileInformationByHandle(handle.get(), &information) ||
         !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || IsReparsePoint(information.dwFileAttributes)) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <thread>
 
 #include "e2e/kitloader_run.h"
@@ -259,6 +260,34 @@ TEST(PipeClient, EachPackageGetsANewFolderThatGoesWithTheRequest) {
   }
 }
 
+// Look-alike names (fullwidth letters, dots, backslash and colon, yen and won
+// signs, a division slash) on the ANSI code page of the run (ctest runs this
+// once in each of the nine languages' locales): each is stored under exactly
+// the name sent, in a folder of its own, or refused.
+TEST(PipeClient, LookAlikeNamesAreStoredExactlyOrRefused) {
+  SCOPED_TRACE(GetACP());
+  PipeServer server(2, "/keep /result 7");
+  std::set<std::u16string> accepted, stored;
+  for (const char16_t* name : {u"\uFF4B\uFF49\uFF54.cab", u"\uFF0E\uFF0E\uFF3Cx.cab", u"\u00A5x.cab",
+                               u"\u20A9x.cab", u"\u2215x.cab", u"x\uFF1Ay.cab"}) {
+    std::string request = InstallHeader(name, 4) + "abcd";
+    unsigned char response[20] = {};
+    DWORD done = 0;
+    CallNamedPipeA(pipeproto::PipeName(2), &request[0], 536, response, sizeof response, &done, 20000);
+    const std::uint32_t answer = pipeproto::ReadWord(response + 12);
+    EXPECT_TRUE(answer == 7 || answer == ERROR_INVALID_NAME) << answer;
+    if (answer == 7) accepted.insert(name);
+  }
+  for (const std::string& f : server.Folders()) {
+    WIN32_FIND_DATAW data;
+    kit::UniqueFind find(FindFirstFileW((std::wstring(f.begin(), f.end()) + L"\\*.cab").c_str(), &data));
+    for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data))
+      stored.insert(reinterpret_cast<const char16_t*>(data.cFileName));
+  }
+  EXPECT_TRUE(accepted == stored && accepted.size() == server.Folders().size() && accepted.size() < 6);
+  EXPECT_EQ(0u, Matches(server.temp() + "\\*.cab").size());
+}
+
 // A window on a thread of its own that answers its messages, as the owner
 // of another process's box.
 struct OwnerWindow {
@@ -314,9 +343,18 @@ TEST(PipeClient, UserModeInstallersInstallForRealInTheirScope) {
       HWND box = kittest::WaitForWindow(server.process().handle(), server.process().id(),
                                         [](HWND w) { return kittest::WindowText(w) == L"Setup"; });
       EXPECT_EQ(owner.window, GetWindow(box, GW_OWNER)) << server.Log();
+      // While it installs, the package is neither replaced nor removed, nor
+      // its folder renamed.
+      for (const std::string& f : server.Folders()) {
+        const std::string package = f + "\\" + c.as;
+        EXPECT_FALSE(kit::UniqueFile(CreateFileA(package.c_str(), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr)));
+        EXPECT_FALSE(DeleteFileA(package.c_str()) || MoveFileA(f.c_str(), (f + "x").c_str()));
+      }
+      EXPECT_EQ(1u, server.Folders().size());
       kittest::PressButton(box, IDABORT);
     }
     client.join();
+    EXPECT_EQ(0u, server.Folders().size());
     EXPECT_TRUE(c.answer < 0 ? answer != 0 : answer == c.answer) << answer << server.Log();
     // The window served that installation only: the next one asks nobody.
     if (c.answer == -2) {
