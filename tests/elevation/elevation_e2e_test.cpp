@@ -35,9 +35,8 @@ class RegisteredHelper {
     EXPECT_EQ(0u, Helper("/RegServer /stop " + std::string(kStopInstallers) + " " + installerArgs));
     // What the elevation moniker needs of the class on Windows.
     DWORD enabled = 0, size = sizeof enabled;
-    EXPECT_EQ(ERROR_SUCCESS, RegGetValueA(HKEY_CLASSES_ROOT, (kClass + "\\Elevation").c_str(), "Enabled",
-                                          RRF_RT_REG_DWORD, nullptr, &enabled, &size));
-    EXPECT_EQ(1u, enabled);
+    EXPECT_TRUE(RegGetValueA(HKEY_CLASSES_ROOT, (kClass + "\\Elevation").c_str(), "Enabled", RRF_RT_REG_DWORD,
+                             nullptr, &enabled, &size) == ERROR_SUCCESS && enabled == 1);
     EXPECT_TRUE(kittest::RegValueExists(HKEY_CLASSES_ROOT, kClass, "LocalizedString"));
   }
   ~RegisteredHelper() {

@@ -86,7 +86,7 @@ kit::UniqueFile Connect(int pipe) {
       CreateFileA(pipeproto::PipeName(pipe), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
 }
 
-// Clients that send garbage, lie, leave, stall or send look-alike names, one
+// Clients that send garbage, lie, leave, stall or send a look-alike name, one
 // after the other, each followed by a version request the server must still
 // answer; then one that trickles while another asks for the version, and 50
 // that connect and leave. `received`: the pattern of the server's receive
@@ -108,12 +108,7 @@ void DriveHostileClients(int pipe, std::uint64_t version, const std::string& rec
       {Header(pipeproto::kMagic, 532 + 100000, 2) + name + Bytes(5000), 0},                   // gone mid-stream
       {Header(pipeproto::kMagic, 532 + 100000, 2) + name + Bytes(5000), ERROR_INVALID_DATA},  // size lies, waits
       {Header(pipeproto::kMagic, 16, 5) + "ab", -1},                                          // stalls inside a request
-      // Fullwidth letters, fullwidth dots and backslash, a division slash, a
-      // fullwidth colon: best fit would make "kit.cab", "..\\x.cab", "/x", "x:y".
-      {InstallHeader(u"\uFF4B\uFF49\uFF54.cab", 4) + "abcd", ERROR_INVALID_NAME},
-      {InstallHeader(u"\uFF0E\uFF0E\uFF3Cx.cab", 4) + "abcd", ERROR_INVALID_NAME},
-      {InstallHeader(u"\u2215x.cab", 4) + "abcd", ERROR_INVALID_NAME},
-      {InstallHeader(u"x\uFF1Ay.cab", 4) + "abcd", ERROR_INVALID_NAME},
+      {InstallHeader(u"\u2215x.cab", 4) + "abcd", ERROR_INVALID_NAME},  // best fit: "/x.cab" on every code page
   };
   for (const auto& c : hostile) {
     SCOPED_TRACE(c.bytes.substr(0, 12));
@@ -135,8 +130,7 @@ void DriveHostileClients(int pipe, std::uint64_t version, const std::string& rec
     }
     EXPECT_EQ(version, srvGetServiceVersion(20000, pipe));
   }
-  // A client trickling an install request, a byte at a time within the
-  // silence limit, holds one instance only; the request's deadline ends it.
+  // A client trickling within the silence limit holds one instance until its deadline.
   kit::UniqueFile trickler = Connect(pipe);
   const std::string request = InstallHeader(u"t.cab", 100000);
   DWORD done = 0, waiting = 0;
@@ -240,10 +234,8 @@ TEST(PipeClient, NoServerBusyServerAndHostileClients) {
   EXPECT_LT(serverLog.find(badName), serverLog.rfind(badName));  // both bad names
 }
 
-// Each package goes to a new folder of its own that goes with the request: a
-// folder prepared under the old fixed name is left alone, and a temporary
-// folder that is gone is refused with an answer that reads as a failure.
-// (Wine makes no junctions; a reparse point is refused the same way.)
+// A folder prepared under the old fixed name is left alone; a temporary folder
+// that is gone (or, where junctions exist, one) is refused as a failure.
 TEST(PipeClient, EachPackageGetsANewFolderThatGoesWithTheRequest) {
   kittest::TempFolder folder;
   kittest::WriteTextFile(folder / "pkg.cab", Bytes(100));
@@ -260,20 +252,18 @@ TEST(PipeClient, EachPackageGetsANewFolderThatGoesWithTheRequest) {
   }
 }
 
-// Look-alike names (fullwidth letters, dots, backslash and colon, yen and won
-// signs, a division slash) on the ANSI code page of the run (ctest runs this
-// once in each of the nine languages' locales): each is stored under exactly
-// the name sent, in a folder of its own, or refused.
+// Look-alike names on the code page of the run (ctest runs this in each UI
+// language's locale): stored exactly as sent, in a folder of its own, or refused.
 TEST(PipeClient, LookAlikeNamesAreStoredExactlyOrRefused) {
   SCOPED_TRACE(GetACP());
   PipeServer server(2, "/keep /result 7");
   std::set<std::u16string> accepted, stored;
+  DWORD received = 0;
   for (const char16_t* name : {u"\uFF4B\uFF49\uFF54.cab", u"\uFF0E\uFF0E\uFF3Cx.cab", u"\u00A5x.cab",
                                u"\u20A9x.cab", u"\u2215x.cab", u"x\uFF1Ay.cab"}) {
     std::string request = InstallHeader(name, 4) + "abcd";
     unsigned char response[20] = {};
-    DWORD done = 0;
-    CallNamedPipeA(pipeproto::PipeName(2), &request[0], 536, response, sizeof response, &done, 20000);
+    CallNamedPipeA(pipeproto::PipeName(2), &request[0], 536, response, sizeof response, &received, 20000);
     const std::uint32_t answer = pipeproto::ReadWord(response + 12);
     EXPECT_TRUE(answer == 7 || answer == ERROR_INVALID_NAME) << answer;
     if (answer == 7) accepted.insert(name);
@@ -343,8 +333,7 @@ TEST(PipeClient, UserModeInstallersInstallForRealInTheirScope) {
       HWND box = kittest::WaitForWindow(server.process().handle(), server.process().id(),
                                         [](HWND w) { return kittest::WindowText(w) == L"Setup"; });
       EXPECT_EQ(owner.window, GetWindow(box, GW_OWNER)) << server.Log();
-      // While it installs, the package is neither replaced nor removed, nor
-      // its folder renamed.
+      // While it installs, the package is neither replaced nor removed, nor its folder renamed.
       for (const std::string& f : server.Folders()) {
         const std::string package = f + "\\" + c.as;
         EXPECT_FALSE(kit::UniqueFile(CreateFileA(package.c_str(), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr)));

@@ -52,10 +52,10 @@ TEST(ServerRules, FailuresNeverReadAsAnswersWithAMeaning) {
 TEST(ServerRules, AReceivedNameStaysDirectlyInsideItsFolder) {
   const std::string f = "C:\\t\\r-01";
   const struct { std::string folder, name, path; bool inside; } cases[] = {
-      {f, "pkg.cab", f + "\\pkg.cab", true}, {f, "a b.cab", f + "\\a b.cab", true},
-      {f, "pkg.cab", f + "\\x\\pkg.cab", false}, {f, "..", f + "\\..", false}, {f, ". .", f + "\\. .", false},
-      {f, "pkg.", f + "\\pkg.", false}, {f, "pkg ", f + "\\pkg ", false}, {f, "a:s", f + "\\a:s", false},
-      {f, "a/b", f + "\\a/b", false}, {f, "\x95\\.cab", f + "\\\x95\\.cab", false},  // a DBCS trail byte
+      {f, "pkg.cab", f + "\\pkg.cab", true}, {f, "a b.cab", f + "\\a b.cab", true}, {f, "..", f + "\\..", false},
+      {f, "pkg.cab", f + "\\x\\pkg.cab", false}, {f, ". .", f + "\\. .", false}, {f, "pkg.", f + "\\pkg.", false},
+      {f, "pkg ", f + "\\pkg ", false}, {f, "a:s", f + "\\a:s", false}, {f, "a/b", f + "\\a/b", false},
+      {f, "\x95\\.cab", f + "\\\x95\\.cab", false},  // a DBCS trail byte that reads as a separator
       {f + "\\", "pkg.cab", f + "\\\\pkg.cab", false}, {"", "pkg.cab", "\\pkg.cab", false},
   };
   for (const auto& c : cases) EXPECT_EQ(c.inside, IsDirectlyInside(c.folder, c.name, c.path)) << c.name;
