@@ -60,7 +60,11 @@ bool ElevationToAdminNeeded(const char* classId) {
   const DWORD level = uGetProcessIntegrityLevel(GetCurrentProcess());
   if (level == kIntegrityHigh || level == kIntegritySystem) return false;
   // The Installer Service installs instead.
-  if (srvGetServiceVersion(INFINITE, kPipeInstallerService) != 0) return false;
+  const std::uint64_t service = srvGetServiceVersion(kServicePresenceWaitMs, kPipeInstallerService);
+  LogRecord(kLogTrace, "ElevationToAdminNeeded",
+            UMessage::Format("%1, %2, %3", "service version", static_cast<unsigned>(service >> 32),
+                             static_cast<unsigned>(service & 0xFFFFFFFFu)));
+  if (service != 0) return false;
   // The elevation prompt cannot make this user an administrator.
   if (IsNonAdminUser()) return false;
   kit::UniqueHandle event(OpenEventA(SYNCHRONIZE, FALSE, RelaunchEventName()));

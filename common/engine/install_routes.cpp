@@ -56,7 +56,8 @@ bool IsFile(const UString& path) {
 }  // namespace
 
 bool USmartUpdateEx::CheckForExternalService() {
-  const std::uint64_t version = srvGetServiceVersion(INFINITE, kPipeInstallerService);
+  // Bounded: a service that stays busy counts as absent.
+  const std::uint64_t version = srvGetServiceVersion(kServicePresenceWaitMs, kPipeInstallerService);
   LogRecord(kLogTrace, "USmartUpdateEx::CheckForExternalService()",
             UMessage::Format("%1, %2, %3", "service version", static_cast<unsigned>(version >> 32),
                              static_cast<unsigned>(version & 0xFFFFFFFFu)));

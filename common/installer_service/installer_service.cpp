@@ -19,8 +19,17 @@ const char kGetServiceVersion[] = "srvGetServiceVersion()";
 const char kSetUIWindow[] = "srvSetUIWindow()";
 const char kInstallControl[] = "srvInstallControl()";
 
-// One CallNamedPipeA transaction: the request out, up to 20 bytes back.
-// False with the last error set when the transaction fails.
+// The server may learn who the client is, never act as the client.
+constexpr DWORD kIdentifyOnly = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+
+HANDLE OpenPipe(const char* pipeName) {
+  return CreateFileA(pipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, kIdentifyOnly, nullptr);
+}
+
+// One transaction as CallNamedPipeA makes it (open, waiting once up to the
+// time-out for a busy pipe; message mode; the request out, up to 20 bytes
+// back), with the pipe opened for identification only. False with the last
+// error set when the transaction fails.
 bool CallPipe(const char* pipeName, const void* request, DWORD requestSize, DWORD timeoutMs,
               unsigned char (&response)[pipeproto::kResponseSize], DWORD* received) {
   *received = 0;
@@ -28,8 +37,16 @@ bool CallPipe(const char* pipeName, const void* request, DWORD requestSize, DWOR
     SetLastError(ERROR_INVALID_NAME);
     return false;
   }
-  return CallNamedPipeA(pipeName, const_cast<void*>(request), requestSize, response, sizeof response, received,
-                        timeoutMs) != FALSE;
+  kit::UniqueFile pipe(OpenPipe(pipeName));
+  if (!pipe && GetLastError() == ERROR_PIPE_BUSY) {
+    if (!WaitNamedPipeA(pipeName, timeoutMs)) return false;
+    pipe.reset(OpenPipe(pipeName));
+  }
+  if (!pipe) return false;
+  DWORD mode = PIPE_READMODE_MESSAGE;
+  if (!SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr)) return false;
+  return TransactNamedPipe(pipe.get(), const_cast<void*>(request), requestSize, response, sizeof response, received,
+                           nullptr) != FALSE;
 }
 
 // The name field of an install request: the package's file name in UTF-16.
@@ -47,7 +64,7 @@ std::u16string WideName(const UString& path) {
 // another client holds it.
 kit::UniqueFile OpenInstallPipe(const char* pipeName) {
   for (;;) {
-    kit::UniqueFile pipe(CreateFileA(pipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    kit::UniqueFile pipe(OpenPipe(pipeName));
     if (pipe) return pipe;
     const DWORD error = GetLastError();
     if (error != ERROR_PIPE_BUSY) {

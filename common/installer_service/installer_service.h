@@ -12,6 +12,10 @@ enum : int {
   kPipeMediumIntegrityInstaller = 2,
 };
 
+// How long a presence test waits for a free instance of the service's pipe:
+// a service whose every instance stays busy that long counts as absent.
+constexpr DWORD kServicePresenceWaitMs = 20000;
+
 // The version of the server listening on the pipe; 0 when none answers.
 std::uint64_t srvGetServiceVersion(DWORD timeoutMs, int pipeIndex);
 

@@ -37,4 +37,10 @@ UString PipeSecurity(int pipe) {
   return UString("D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GRGW;;;") + client + ")S:(ML;;NW;;;LW)";
 }
 
+UString ReceiveFolderSecurity(int pipe) {
+  const UString own = CurrentUserSid();
+  if (own.empty()) return UString();
+  return UString("D:P(A;OICI;FA;;;") + own + ")" + (pipe == 1 ? "S:(ML;OICI;NWNRNX;;;HI)" : "");
+}
+
 }  // namespace ombrix

@@ -1,4 +1,5 @@
-// Who may use the pipe of a suite's installer server, as an SDDL text.
+// Who may use the pipe and the receive folders of a suite's installer
+// server, as SDDL texts.
 #pragma once
 
 #include "foundation/m_strings.h"
@@ -13,5 +14,11 @@ namespace ombrix {
 // administrators keep full control; clients of low integrity may write.
 // Empty when the user's SID cannot be read.
 UString PipeSecurity(int pipe);
+
+// A receive folder admits the account the server runs as (the system for
+// the Installer Service, the user for a user-mode installer) and nobody
+// else; the high-integrity installer's also keeps out the user's processes
+// of lower integrity. Empty when the account's SID cannot be read.
+UString ReceiveFolderSecurity(int pipe);
 
 }  // namespace ombrix

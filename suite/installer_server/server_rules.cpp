@@ -74,7 +74,7 @@ bool ParseServerOptions(int argc, const char* const* argv, ServerOptions* o, con
       ok = value && *value;
       if (ok) o->stopEvent = value;
     } else if (a == "/pipe" || a == "/result" || a == "/answersize" || a == "/hold" || a == "/idle" ||
-               a == "/iotimeout") {
+               a == "/iotimeout" || a == "/deadline") {
       ok = ParseNumber(value, &number);
       if (a == "/pipe") o->pipe = static_cast<int>(number);
       if (a == "/result") o->result = number, o->forceResult = true;
@@ -82,6 +82,7 @@ bool ParseServerOptions(int argc, const char* const* argv, ServerOptions* o, con
       if (a == "/hold") o->holdMs = number;
       if (a == "/idle") o->idleMs = number;
       if (a == "/iotimeout") o->ioTimeoutMs = number;
+      if (a == "/deadline") o->deadlineMs = number;
     } else {
       ok = false;
       for (std::size_t k = 0; k < extra.size(); ++k)
@@ -92,12 +93,12 @@ bool ParseServerOptions(int argc, const char* const* argv, ServerOptions* o, con
   return true;
 }
 
-std::uint32_t AnswerForInstallResult(std::int32_t result) {
+std::uint32_t AnswerFor(ResultOf from, std::int32_t result) {
   switch (static_cast<std::uint32_t>(result)) {
     case 0:
-      return kAnswerInstalled;
+      return from == ResultOf::kInstall ? kAnswerInstalled : kAnswerInstallFailed;
     case 3010:  // ERROR_SUCCESS_REBOOT_REQUIRED
-      return kAnswerRestartNeeded;
+      return from == ResultOf::kInstall ? kAnswerRestartNeeded : kAnswerInstallFailed;
     case kAnswerUpdatesItself:
     case kAnswerRestartNeeded:
     case kAnswerDependency:
@@ -105,6 +106,16 @@ std::uint32_t AnswerForInstallResult(std::int32_t result) {
     default:
       return static_cast<std::uint32_t>(result);
   }
+}
+
+bool IsDirectlyInside(const std::string& folder, const std::string& name, const std::string& path) {
+  if (folder.empty() || name.empty() || path != folder + "\\" + name) return false;
+  if (folder.back() == '\\' || folder.back() == '/') return false;
+  // Any separator, a stream colon, or a name that the system trims to
+  // nothing or to a parent ("..", ". ") leaves the folder.
+  if (name.find_first_of("\\/:") != std::string::npos) return false;
+  if (name.find_first_not_of(". ") == std::string::npos) return false;
+  return name.back() != '.' && name.back() != ' ';
 }
 
 bool IsServiceUpdate(const std::string& packageName, const std::vector<std::string>& storedNames) {

@@ -1,6 +1,7 @@
 // The decisions of the suite's pipe servers that need no system call: their
-// command line, the answer a client gets for an installation's result, and
-// which package is the Installer Service's own update. Win32-free.
+// command line, the answer a client gets for a request's result, where a
+// received package may be stored, and which package is the Installer
+// Service's own update. Win32-free.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +17,7 @@ enum : std::uint32_t {
   kAnswerRestartNeeded = 3,
   kAnswerDependency = 0x10000000,
   kAnswerInstallFailed = 1603,  // ERROR_INSTALL_FAILURE
+  kAnswerNotNewer = 1638,       // ERROR_PRODUCT_VERSION: an update that is not newer
 };
 
 // The command line shared by the servers. `extra` are the options only one
@@ -33,6 +35,7 @@ struct ServerOptions {
   std::string stopEvent;
   std::uint32_t idleMs = 120000;
   std::uint32_t ioTimeoutMs = 10000;
+  std::uint32_t deadlineMs = 300000;  // a whole request, from its first byte to its answer
   std::vector<std::string> extraValues;
 };
 
@@ -44,11 +47,22 @@ bool ParseVersion(const char* text, std::uint64_t* version);
 bool ParseServerOptions(int argc, const char* const* argv, ServerOptions* options,
                         const std::vector<std::string>& extra = {});
 
-// What the client is told of an installation's result. A failure whose
-// code happens to be one of the answers with a meaning (2, 3, 0x10000000)
-// would be read as "updating itself", "restart needed" or "dependency",
-// so it becomes 1603; a success that needs a restart becomes 3.
-std::uint32_t AnswerForInstallResult(std::int32_t result);
+// Where a result comes from: the installation (or the self-update) of a
+// received package, or the receiving itself (a Win32 error).
+enum class ResultOf { kInstall, kReceive };
+
+// What the client is told of a result: the one table of answers. A failure
+// whose code happens to be one of the answers with a meaning (0 or 3010
+// while receiving; 2, 3, 0x10000000 from anywhere) would be read as
+// "installed", "updating itself", "restart needed" or "dependency", so it
+// becomes 1603; an installation that needs a restart becomes 3.
+std::uint32_t AnswerFor(ResultOf from, std::int32_t result);
+
+// Whether `path` names the entry `name` directly inside `folder` (a path
+// without a trailing separator): the folder, one backslash, the name, and
+// nothing that any path parsing would read as another separator, a parent
+// or a stream.
+bool IsDirectlyInside(const std::string& folder, const std::string& name, const std::string& path);
 
 // The name under which the older services expect their update.
 extern const char kServiceUpdateName[];

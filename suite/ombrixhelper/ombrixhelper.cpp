@@ -2,9 +2,11 @@
 // installers on request.
 //
 //   ombrixhelper.exe /RegServer [installer arguments]   registers the class as a
-//                    local server of this file, and the type library that
-//                    marshals its interfaces; the installer arguments are
-//                    added to every installer it starts
+//                    local server of this file, with what the elevation
+//                    moniker needs (its Elevation key and display name), and
+//                    the type library that marshals its interfaces; the
+//                    installer arguments are added to every installer it
+//                    starts
 //   ombrixhelper.exe /UnregServer                       removes both
 //   ombrixhelper.exe -Embedding                         (started by COM) serves
 //
@@ -147,6 +149,9 @@ class Helper final : public ILegacyServiceHelper, public IPerUserServiceHelper {
   std::atomic<ULONG> m_references{1};
 };
 
+// The class's display name in the string table of ombrixhelper.rc.
+constexpr int kDisplayNameId = 101;
+
 std::string ClassKey() { return std::string("CLSID\\") + kInstallerHelperClassId; }
 
 HRESULT Register() {
@@ -174,6 +179,20 @@ HRESULT Register() {
                        static_cast<DWORD>(v.value.size() + 1)) != ERROR_SUCCESS)
       return SELFREG_E_CLASS;
   }
+  // The elevation moniker creates only a class that allows it and has a
+  // display name for the prompt (a string of this file's resources).
+  const std::string displayName = "@" + module.str() + ",-" + std::to_string(kDisplayNameId);
+  const DWORD enabled = 1;
+  kit::UniqueKey classKey, elevation;
+  if (RegCreateKeyExA(HKEY_CLASSES_ROOT, ClassKey().c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, classKey.put(),
+                      nullptr) != ERROR_SUCCESS ||
+      RegSetValueExA(classKey.get(), "LocalizedString", 0, REG_SZ, reinterpret_cast<const BYTE*>(displayName.c_str()),
+                     static_cast<DWORD>(displayName.size() + 1)) != ERROR_SUCCESS ||
+      RegCreateKeyExA(classKey.get(), "Elevation", 0, nullptr, 0, KEY_SET_VALUE, nullptr, elevation.put(), nullptr) !=
+          ERROR_SUCCESS ||
+      RegSetValueExA(elevation.get(), "Enabled", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enabled),
+                     sizeof enabled) != ERROR_SUCCESS)
+    return SELFREG_E_CLASS;
   wchar_t path[MAX_PATH * 2] = {};
   if (StringToWideChar(module.c_str(), path, MAX_PATH * 2) != 0) return SELFREG_E_TYPELIB;
   kit::UniqueCom<ITypeLib> library;

@@ -3,7 +3,7 @@
 // "\\.\pipe\NORVANE_INSTALLER_SERVICE_PIPE".
 //
 //   ombrixsvc.exe [/temp <folder>] [/result <code>] [/version <a.b.c.d>]
-//                 [/iotimeout <ms>] [/keep]
+//                 [/iotimeout <ms>] [/deadline <ms>] [/keep]
 //       the service itself, as the service control manager starts it;
 //       /temp is the folder of its log, /result answers <code> to every
 //       install request instead of installing, /version reports another
@@ -13,19 +13,22 @@
 //       service again: how the service comes back after replacing its own
 //       program with the one of its update package.
 //
-// Received packages go to the folder "Received" beside the program, which
-// only administrators may change. A package is verified with the trust
-// decision of a direct installation and installed per machine; the
-// service's own update (see IsServiceUpdate) must be signed with one of the
-// Installer Service's certificates. The update is answered with 2: the
-// service replaces its program, stops, and the restart helper (the new
-// program) starts it again, so it comes back with the higher version.
+// Each received package goes to a new folder "Received-<random>" beside the
+// program that only the system may open, removed after the request. A
+// package is verified with the trust decision of a direct installation and
+// installed per machine; the service's own update (see IsServiceUpdate)
+// must be signed with one of the Installer Service's certificates and carry
+// a program of a higher version than the one the service reports. The
+// update is answered with 2: the service replaces its program, stops, and
+// the restart helper (the new program) starts it again, so it comes back
+// with the higher version.
 #include <windows.h>
 
 #include <cstdint>
 #include <string>
 
 #include "cabinstaller/UKitLoader.h"
+#include "engine/USmartUpdateEx.h"
 #include "foundation/errorlog.h"
 #include "foundation/file_error_log.h"
 #include "foundation/handles.h"
@@ -96,11 +99,18 @@ int SelfUpdate(const UString& package) {
   for (const std::string& stored : ombrix::StoredNamesOf(package))
     if (UString(SGetFileName(UString(stored))).EqualsNoCase(ombrix::kServiceProgramName))
       update = extractor.m_strCabFolder + stored;
-  auto removeExtracted = kit::MakeScopeGuard([&] {
-    for (const std::string& stored : ombrix::StoredNamesOf(package))
-      DeleteFileA((extractor.m_strCabFolder + stored).c_str());
-  });
+  // What was extracted goes with the request's folder.
   if (update.empty()) return ERROR_FILE_NOT_FOUND;
+  // Never back to an older program, nor the same one again.
+  DWORD high = 0, low = 0;
+  const DWORD read = USmartUpdateEx::getVersion(update.c_str(), &high, &low);
+  if (read) return static_cast<int>(read);
+  if ((std::uint64_t(high) << 32 | low) <= g_options.version) {
+    LogRecord(kLogErrors, kSelfUpdate,
+              UMessage::Format("%1, %2.%3.%4.%5", "refused: the update is not newer than the service", high >> 16,
+                               high & 0xFFFF, low >> 16, low & 0xFFFF));
+    return ombrix::kAnswerNotNewer;
+  }
   // A running program may be renamed but not overwritten: move it aside,
   // put the new one in its place, and put it back on any failure.
   const UString own = OwnProgram();
@@ -122,9 +132,9 @@ ombrix::InstallOutcome Install(const UString& package, HWND) {
   if (ombrix::IsServiceUpdate(SGetFileName(package).str(), ombrix::StoredNamesOf(package))) {
     const int updated = SelfUpdate(package);
     if (updated == 0) return {ombrix::kAnswerUpdatesItself, true};
-    return {ombrix::AnswerForInstallResult(updated)};
+    return {ombrix::AnswerFor(ombrix::ResultOf::kInstall, updated)};
   }
-  return {ombrix::AnswerForInstallResult(ombrix::InstallReceivedPackage(package, 1, nullptr))};
+  return {ombrix::AnswerFor(ombrix::ResultOf::kInstall, ombrix::InstallReceivedPackage(package, 1, nullptr))};
 }
 
 void WINAPI ServiceMain(DWORD, char**) {

@@ -26,18 +26,24 @@ const std::string kStandardUser = "[process]\nIntegrityLevel=0x2000\nAdministrat
 // `installerArgs`; stopped and unregistered at the end.
 class RegisteredHelper {
  public:
+  const std::string kClass = "CLSID\\{A1A36BF9-1CAA-43D4-BB51-0EBC7B2F64C9}";
   explicit RegisteredHelper(const std::string& installerArgs)
       : m_stop(CreateEventA(nullptr, TRUE, FALSE, kStopInstallers)) {
     ResetEvent(m_stop.get());
     kittest::CopyFileOrFail(WindowsPathOf(OMBRIXHELPER_EXE), m_folder / "ombrixhelper.exe");
     kittest::CopyFileOrFail(WindowsPathOf(OMBRIXAPPINST_EXE), m_folder / "ombrixappinst.exe");
     EXPECT_EQ(0u, Helper("/RegServer /stop " + std::string(kStopInstallers) + " " + installerArgs));
+    // What the elevation moniker needs of the class on Windows.
+    DWORD enabled = 0, size = sizeof enabled;
+    EXPECT_TRUE(RegGetValueA(HKEY_CLASSES_ROOT, (kClass + "\\Elevation").c_str(), "Enabled", RRF_RT_REG_DWORD,
+                             nullptr, &enabled, &size) == ERROR_SUCCESS && enabled == 1);
+    EXPECT_TRUE(kittest::RegValueExists(HKEY_CLASSES_ROOT, kClass, "LocalizedString"));
   }
   ~RegisteredHelper() {
     SetEvent(m_stop.get());
     for (int i = 0; i < 50 && (srvGetServiceVersion(100, 1) || srvGetServiceVersion(100, 2)); ++i) Sleep(100);
     EXPECT_EQ(0u, Helper("/UnregServer"));
-    EXPECT_FALSE(kittest::RegKeyExists(HKEY_CLASSES_ROOT, "CLSID\\{A1A36BF9-1CAA-43D4-BB51-0EBC7B2F64C9}"));
+    EXPECT_FALSE(kittest::RegKeyExists(HKEY_CLASSES_ROOT, kClass));
   }
 
  private:

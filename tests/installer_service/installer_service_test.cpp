@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <thread>
 
 #include "e2e/kitloader_run.h"
@@ -16,23 +17,29 @@
 
 namespace {
 
+std::vector<std::string> Matches(const std::string& pattern);
+
 // A running server on one pipe; stopped through its named event.
 class PipeServer {
  public:
-  PipeServer(int pipe, const std::string& options)
+  // `temp`: the server's temporary folder, when not one of its own.
+  PipeServer(int pipe, const std::string& options, std::string temp = "")
       : m_pipe(pipe),
         m_stopName("ombrixappinst-stop-" + std::to_string(GetCurrentProcessId())),
         m_stop(CreateEventA(nullptr, TRUE, FALSE, m_stopName.c_str())) {
+    if (temp.empty()) temp = m_temp.path();
     m_process = kittest::StartProcess(kittest::WindowsPathOf(OMBRIXAPPINST_EXE) + " /pipe " + std::to_string(pipe) +
                                           " /idle 60000 /stop " + m_stopName + " " + options,
-                                      "", {{"TMP", m_temp.path()}, {"TEMP", m_temp.path()}});
+                                      "", {{"TMP", temp}, {"TEMP", temp}});
     for (int i = 0; i < 200 && !WaitNamedPipeA(pipeproto::PipeName(pipe), 100); ++i) Sleep(50);
   }
   ~PipeServer() {
     SetEvent(m_stop.get());
     EXPECT_EQ(0u, m_process.Wait(20000).exitCode);
   }
-  std::string folder() const { return m_temp / ("OmbrixInstaller" + std::to_string(m_pipe)); }
+  std::string temp() const { return m_temp.path(); }
+  // The request folders left in the temporary folder (only with /keep).
+  std::vector<std::string> Folders() const { return Matches(m_temp / ("OmbrixInstaller" + std::to_string(m_pipe) + "-*")); }
   std::string Log() const { return kittest::ReadTextFile(m_temp / "logterminal.txt"); }
   const kittest::ChildProcess& process() const { return m_process; }
 
@@ -46,6 +53,16 @@ class PipeServer {
 
 constexpr std::uint64_t kVersion = 0x0001000000000001ull;  // the server's own, 1.0.0.1
 
+// The paths a wildcard pattern finds.
+std::vector<std::string> Matches(const std::string& pattern) {
+  std::vector<std::string> found;
+  WIN32_FIND_DATAA data;
+  kit::UniqueFind find(FindFirstFileA(pattern.c_str(), &data));
+  for (bool more = find.valid(); more; more = FindNextFileA(find.get(), &data))
+    found.push_back(pattern.substr(0, pattern.find_last_of('\\') + 1) + data.cFileName);
+  return found;
+}
+
 std::string Header(std::uint32_t magic, std::uint32_t size, std::uint32_t code) {
   unsigned char h[12];
   pipeproto::WriteWord(h, magic), pipeproto::WriteWord(h + 4, size), pipeproto::WriteWord(h + 8, code);
@@ -58,9 +75,23 @@ std::string Bytes(std::size_t n) {
   return s;
 }
 
-// Clients that send garbage, lie, leave or stall, one after the other, each
-// followed by a version request the server must still answer.
-void DriveHostileClients(int pipe, std::uint64_t version) {
+std::string InstallHeader(const std::u16string& name, std::uint32_t size) {
+  unsigned char h[pipeproto::kInstallHeaderSize];
+  pipeproto::EncodeInstallHeader(name, size, h);
+  return std::string(reinterpret_cast<char*>(h), sizeof h);
+}
+
+kit::UniqueFile Connect(int pipe) {
+  return kit::UniqueFile(
+      CreateFileA(pipeproto::PipeName(pipe), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
+// Clients that send garbage, lie, leave, stall or send a look-alike name, one
+// after the other, each followed by a version request the server must still
+// answer; then one that trickles while another asks for the version, and 50
+// that connect and leave. `received`: the pattern of the server's receive
+// folders, none of which may remain.
+void DriveHostileClients(int pipe, std::uint64_t version, const std::string& received) {
   const std::string name = std::string("a\0.\0c\0a\0b\0", 10) + std::string(510, '\0');
   // What the server answers each: a result, 0 when the client closes without
   // waiting, -1 when the server closes the connection on a waiting client.
@@ -77,6 +108,7 @@ void DriveHostileClients(int pipe, std::uint64_t version) {
       {Header(pipeproto::kMagic, 532 + 100000, 2) + name + Bytes(5000), 0},                   // gone mid-stream
       {Header(pipeproto::kMagic, 532 + 100000, 2) + name + Bytes(5000), ERROR_INVALID_DATA},  // size lies, waits
       {Header(pipeproto::kMagic, 16, 5) + "ab", -1},                                          // stalls inside a request
+      {InstallHeader(u"\u2215x.cab", 4) + "abcd", ERROR_INVALID_NAME},  // best fit: "/x.cab" on every code page
   };
   for (const auto& c : hostile) {
     SCOPED_TRACE(c.bytes.substr(0, 12));
@@ -98,6 +130,24 @@ void DriveHostileClients(int pipe, std::uint64_t version) {
     }
     EXPECT_EQ(version, srvGetServiceVersion(20000, pipe));
   }
+  // A client trickling within the silence limit holds one instance until its deadline.
+  kit::UniqueFile trickler = Connect(pipe);
+  const std::string request = InstallHeader(u"t.cab", 100000);
+  DWORD done = 0, waiting = 0;
+  ASSERT_TRUE(WriteFile(trickler.get(), request.data(), static_cast<DWORD>(request.size()), &done, nullptr));
+  EXPECT_EQ(version, srvGetServiceVersion(20000, pipe));
+  for (int i = 0; i < 600 && PeekNamedPipe(trickler.get(), nullptr, 0, nullptr, &waiting, nullptr) && !waiting; ++i)
+    WriteFile(trickler.get(), "x", 1, &done, nullptr), Sleep(100);
+  unsigned char response[20] = {};
+  EXPECT_TRUE(ReadFile(trickler.get(), response, sizeof response, &done, nullptr));
+  EXPECT_EQ(std::uint32_t(ERROR_INVALID_DATA), pipeproto::ReadWord(response + 12));
+  trickler.reset();
+  for (int i = 0; i < 50; ++i) Connect(pipe);  // each closed at once
+  EXPECT_EQ(version, srvGetServiceVersion(20000, pipe));
+  kit::UniqueFile intruder(
+      CreateNamedPipeA(pipeproto::PipeName(pipe), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE, 1, 4096, 4096, 0, nullptr));
+  EXPECT_FALSE(intruder);  // the name is still the server's
+  EXPECT_EQ(0u, Matches(received).size());
 }
 
 TEST(PipeClient, AnswersOfTheServerReachTheCallerUnchanged) {
@@ -128,7 +178,9 @@ TEST(PipeClient, PackagesStreamIntactAndBadPackagesNeverLeave) {
     const std::string bytes = Bytes(size);
     kittest::WriteTextFile(folder / name, bytes);
     EXPECT_EQ(0, srvInstallControl((folder.path() + "/" + name).c_str(), 0, 0)) << size;  // a slash too
-    EXPECT_TRUE(kittest::ReadTextFile(server.folder() + "\\" + name) == bytes) << size;
+    std::string kept;  // in one of the folders the server left (/keep)
+    for (const std::string& f : server.Folders()) kept = kittest::FileExists(f + "\\" + name) ? f + "\\" + name : kept;
+    EXPECT_TRUE(kittest::ReadTextFile(kept) == bytes) << size;
   }
   // Refused before anything is written: too large, empty, missing.
   kittest::MemoryLog log;
@@ -162,22 +214,68 @@ TEST(PipeClient, NoServerBusyServerAndHostileClients) {
   EXPECT_LT(GetTickCount() - start, 3000u);
   EXPECT_TRUE(log.Contains("Failed to open pipe (error: 2)"));
 
-  PipeServer server(2, "/hold 3000 /result 7 /iotimeout 1500");
-  int first = 0;
-  std::thread holder([&] { first = srvInstallControl((folder / "pkg.cab").c_str(), 0, 2); });
+  PipeServer server(2, "/hold 3000 /result 7 /iotimeout 1500 /deadline 4000");
+  int answers[5] = {};
+  std::vector<std::thread> holders;
+  for (int i = 0; i < 4; ++i)
+    holders.emplace_back([&, i] { answers[i] = srvInstallControl((folder / "pkg.cab").c_str(), 0, 2); });
   Sleep(1000);
-  EXPECT_EQ(0u, srvGetServiceVersion(500, 2));  // busy beyond the time-out: no server
-  EXPECT_EQ(7, srvInstallControl((folder / "pkg.cab").c_str(), 0, 2));
-  holder.join();
-  EXPECT_EQ(7, first);
+  EXPECT_EQ(0u, srvGetServiceVersion(500, 2));  // every instance busy beyond the time-out: no server
+  answers[4] = srvInstallControl((folder / "pkg.cab").c_str(), 0, 2);
+  for (std::thread& holder : holders) holder.join();
+  for (int answer : answers) EXPECT_EQ(7, answer);
   EXPECT_TRUE(log.Contains("Pipe is busy. Wait for 30 seconds"));
 
-  DriveHostileClients(2, kVersion);
-  EXPECT_FALSE(kittest::FileExists(server.folder() + "\\a.cab"));
+  DriveHostileClients(2, kVersion, server.temp() + "\\OmbrixInstaller2-*");
+  EXPECT_FALSE(kittest::FileExists(server.temp() + "\\a.cab") || kittest::FileExists(server.temp() + "\\kit.cab"));
   const std::string serverLog = server.Log();
   EXPECT_NE(std::string::npos, serverLog.find("the client went away with ")) << serverLog;
   const std::string badName = "refused: the package name is not a plain file name";
   EXPECT_LT(serverLog.find(badName), serverLog.rfind(badName));  // both bad names
+}
+
+// A folder prepared under the old fixed name is left alone; a temporary folder
+// that is gone (or, where junctions exist, one) is refused as a failure.
+TEST(PipeClient, EachPackageGetsANewFolderThatGoesWithTheRequest) {
+  kittest::TempFolder folder;
+  kittest::WriteTextFile(folder / "pkg.cab", Bytes(100));
+  const struct { std::string temp; int answer; } cases[] = {{"", 7}, {folder / "gone", ERROR_BAD_PATHNAME}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.temp);
+    PipeServer server(2, "/result 7", c.temp);
+    const std::string prepared = server.temp() + "\\OmbrixInstaller2";
+    ASSERT_TRUE(CreateDirectoryA(prepared.c_str(), nullptr));
+    kittest::WriteTextFile(prepared + "\\pkg.inf", "[Version]");
+    EXPECT_EQ(c.answer, srvInstallControl((folder / "pkg.cab").c_str(), 0, 2));
+    EXPECT_EQ(3u, Matches(prepared + "\\*").size());  // ".", ".." and the INF
+    EXPECT_EQ(0u, Matches(prepared + "-*").size());
+  }
+}
+
+// Look-alike names on the code page of the run (ctest runs this in each UI
+// language's locale): stored exactly as sent, in a folder of its own, or refused.
+TEST(PipeClient, LookAlikeNamesAreStoredExactlyOrRefused) {
+  SCOPED_TRACE(GetACP());
+  PipeServer server(2, "/keep /result 7");
+  std::set<std::u16string> accepted, stored;
+  DWORD received = 0;
+  for (const char16_t* name : {u"\uFF4B\uFF49\uFF54.cab", u"\uFF0E\uFF0E\uFF3Cx.cab", u"\u00A5x.cab",
+                               u"\u20A9x.cab", u"\u2215x.cab", u"x\uFF1Ay.cab"}) {
+    std::string request = InstallHeader(name, 4) + "abcd";
+    unsigned char response[20] = {};
+    CallNamedPipeA(pipeproto::PipeName(2), &request[0], 536, response, sizeof response, &received, 20000);
+    const std::uint32_t answer = pipeproto::ReadWord(response + 12);
+    EXPECT_TRUE(answer == 7 || answer == ERROR_INVALID_NAME) << answer;
+    if (answer == 7) accepted.insert(name);
+  }
+  for (const std::string& f : server.Folders()) {
+    WIN32_FIND_DATAW data;
+    kit::UniqueFind find(FindFirstFileW((std::wstring(f.begin(), f.end()) + L"\\*.cab").c_str(), &data));
+    for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data))
+      stored.insert(reinterpret_cast<const char16_t*>(data.cFileName));
+  }
+  EXPECT_TRUE(accepted == stored && accepted.size() == server.Folders().size() && accepted.size() < 6);
+  EXPECT_EQ(0u, Matches(server.temp() + "\\*.cab").size());
 }
 
 // A window on a thread of its own that answers its messages, as the owner
@@ -217,6 +315,7 @@ TEST(PipeClient, UserModeInstallersInstallForRealInTheirScope) {
       {2, "ombrix_user", "ombrix_user.cab", user, 0},
       {2, "trust_unsigned", "trust_unsigned.cab", "", int(TRUST_E_SUBJECT_NOT_TRUSTED)},
       {1, "bad_copy", "bad_copy.cab", "", -2},  // the box, answered Abort
+      {1, "bad_copy", "bad_copy.cab", "", -3},  // the window named is another process's: no box
   };
   kittest::TempFolder folder;
   kittest::ForgetSampleControl();
@@ -227,17 +326,29 @@ TEST(PipeClient, UserModeInstallersInstallForRealInTheirScope) {
                             folder / c.as);
     PipeServer server(c.pipe, "");
     OwnerWindow owner;
-    EXPECT_EQ(0, srvSetUIWindow(owner.window, 5000, c.pipe));
+    EXPECT_EQ(0, srvSetUIWindow(c.answer == -3 ? GetDesktopWindow() : owner.window, 5000, c.pipe));
     int answer = 0;
     std::thread client([&] { answer = srvInstallControl((folder / c.as).c_str(), 0, c.pipe); });
     if (c.answer == -2) {
       HWND box = kittest::WaitForWindow(server.process().handle(), server.process().id(),
                                         [](HWND w) { return kittest::WindowText(w) == L"Setup"; });
       EXPECT_EQ(owner.window, GetWindow(box, GW_OWNER)) << server.Log();
+      // While it installs, the package is neither replaced nor removed, nor its folder renamed.
+      for (const std::string& f : server.Folders()) {
+        const std::string package = f + "\\" + c.as;
+        EXPECT_FALSE(kit::UniqueFile(CreateFileA(package.c_str(), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr)));
+        EXPECT_FALSE(DeleteFileA(package.c_str()) || MoveFileA(f.c_str(), (f + "x").c_str()));
+      }
+      EXPECT_EQ(1u, server.Folders().size());
       kittest::PressButton(box, IDABORT);
     }
     client.join();
-    EXPECT_TRUE(c.answer == -2 ? answer != 0 : answer == c.answer) << answer << server.Log();
+    EXPECT_EQ(0u, server.Folders().size());
+    EXPECT_TRUE(c.answer < 0 ? answer != 0 : answer == c.answer) << answer << server.Log();
+    // The window served that installation only: the next one asks nobody.
+    if (c.answer == -2) {
+      EXPECT_NE(0, srvInstallControl((folder / c.as).c_str(), 0, c.pipe));
+    }
     EXPECT_TRUE(c.installed.empty() || kittest::FileExists(c.installed)) << server.Log();
     DeleteFileA(c.installed.c_str());
   }
@@ -305,6 +416,7 @@ class InstalledService {
     return QueryServiceStatus(m_service.get(), &status) ? status.dwCurrentState : 0;
   }
   std::string program() const { return m_folder / "ombrixsvc.exe"; }
+  std::string folder() const { return m_folder.path(); }
   std::string Log() const { return kittest::ReadTextFile(m_temp / "logterminal.txt"); }
 
  private:
@@ -317,14 +429,14 @@ constexpr std::uint64_t kServiceVersion = 0x177A07D703E80000ull;  // 6010.2007.1
 constexpr std::uint64_t kUpdatedVersion = 0x177A07D703E90000ull;  // 6010.2007.1001.0
 
 TEST(InstallerService, ServesOneClientAtATimeAndSurvivesHostileClients) {
-  InstalledService service("/result 0");
+  InstalledService service("/result 0 /deadline 4000");
   EXPECT_EQ(DWORD(SERVICE_RUNNING), service.State());
   EXPECT_EQ(kServiceVersion, srvGetServiceVersion(5000, 0));
   // Nobody else serves under its name while it runs.
   kit::UniqueFile second(
       CreateNamedPipeA(pipeproto::PipeName(0), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE, 1, 4096, 4096, 0, nullptr));
   EXPECT_FALSE(second);
-  DriveHostileClients(0, kServiceVersion);
+  DriveHostileClients(0, kServiceVersion, service.folder() + "\\Received-*");
   EXPECT_NE(std::string::npos, service.Log().find("the client went away with ")) << service.Log();
 }
 
@@ -369,4 +481,17 @@ TEST(InstallerService, AStandardUsersRunInstallsThroughTheRealService) {
     EXPECT_EQ(c.options[0] == '\0' && c.section == kControl, kittest::FileVersionOf(control) == "1.0.0.1");
   }
   kittest::ForgetSampleControl();
+}
+
+// An update that is not newer than the service it would replace is refused,
+// and the program stays as it was.
+TEST(InstallerService, RefusesAnUpdateThatIsNotNewer) {
+  InstalledService service("/version 6010.2007.1001.0");
+  kittest::TempFolder folder;
+  kittest::CopyFileOrFail(kittest::WindowsPathOf(KITLOADER_PACKAGE_DIR "/NorvaneISUpdate-6010.2007.1001.0.cab"),
+                          folder / "NorvaneISUpdate.cab");
+  EXPECT_EQ(1638, srvInstallControl((folder / "NorvaneISUpdate.cab").c_str(), 0, 0)) << service.Log();
+  EXPECT_EQ("6010.2007.1000.0", kittest::FileVersionOf(service.program()));
+  EXPECT_EQ(kUpdatedVersion, srvGetServiceVersion(20000, 0));
+  EXPECT_EQ(0u, Matches(service.folder() + "\\Received-*").size());
 }

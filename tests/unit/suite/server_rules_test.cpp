@@ -14,7 +14,7 @@ TEST(ServerRules, CommandLinesAreReadOrRefusedWhole) {
       {{"/pipe", "2"}, true, 2, 0x0001000000000001ull, false, 0, ""},
       {{"/pipe", "0", "/result", "0x10000000", "/version", "6010.2007.1001.0", "/temp", "C:\\t"}, true, 0,
        0x177A07D703E90000ull, true, 0x10000000, "C:\\t"},
-      {{"/keep", "/discard", "/result", "3"}, true, -1, 0x0001000000000001ull, true, 3, ""},
+      {{"/keep", "/discard", "/result", "3", "/deadline", "500"}, true, -1, 0x0001000000000001ull, true, 3, ""},
       // A value missing, not a number, three parts, a part too large, a sign,
       // beyond 32 bits, an unknown option.
       {{"/pipe"}, false, 0, 0, false, 0, ""}, {{"/pipe", "1x"}, false, 0, 0, false, 0, ""},
@@ -38,11 +38,27 @@ TEST(ServerRules, CommandLinesAreReadOrRefusedWhole) {
 }
 
 TEST(ServerRules, FailuresNeverReadAsAnswersWithAMeaning) {
-  const struct { std::int32_t result; std::uint32_t answer; } cases[] = {
-      {0, 0}, {3010, 3}, {2, 1603}, {3, 1603}, {0x10000000, 1603}, {-1, 0xFFFFFFFF},
-      {static_cast<std::int32_t>(0x800B0004), 0x800B0004}, {1223, 1223},
+  constexpr ResultOf I = ResultOf::kInstall, R = ResultOf::kReceive;
+  const struct { ResultOf from; std::int32_t result; std::uint32_t answer; } cases[] = {
+      {I, 0, 0}, {I, 3010, 3}, {I, 2, 1603}, {I, 3, 1603}, {I, 0x10000000, 1603}, {I, -1, 0xFFFFFFFF},
+      {I, static_cast<std::int32_t>(0x800B0004), 0x800B0004}, {I, 1223, 1223}, {I, 1638, 1638},
+      // Receiving never succeeds by a code: a vanished folder (3), a missing
+      // file (2), a lost success code.
+      {R, 0, 1603}, {R, 3010, 1603}, {R, 2, 1603}, {R, 3, 1603}, {R, 0x10000000, 1603}, {R, 123, 123}, {R, 170, 170},
   };
-  for (const auto& c : cases) EXPECT_EQ(c.answer, AnswerForInstallResult(c.result)) << c.result;
+  for (const auto& c : cases) EXPECT_EQ(c.answer, AnswerFor(c.from, c.result)) << c.result;
+}
+
+TEST(ServerRules, AReceivedNameStaysDirectlyInsideItsFolder) {
+  const std::string f = "C:\\t\\r-01";
+  const struct { std::string folder, name, path; bool inside; } cases[] = {
+      {f, "pkg.cab", f + "\\pkg.cab", true}, {f, "a b.cab", f + "\\a b.cab", true}, {f, "..", f + "\\..", false},
+      {f, "pkg.cab", f + "\\x\\pkg.cab", false}, {f, ". .", f + "\\. .", false}, {f, "pkg.", f + "\\pkg.", false},
+      {f, "pkg ", f + "\\pkg ", false}, {f, "a:s", f + "\\a:s", false}, {f, "a/b", f + "\\a/b", false},
+      {f, "\x95\\.cab", f + "\\\x95\\.cab", false},  // a DBCS trail byte that reads as a separator
+      {f + "\\", "pkg.cab", f + "\\\\pkg.cab", false}, {"", "pkg.cab", "\\pkg.cab", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.inside, IsDirectlyInside(c.folder, c.name, c.path)) << c.name;
 }
 
 TEST(ServerRules, TheServiceUpdateByNameOrByItsProgram) {
