@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "engine/USmartUpdateEx.h"
+#include "foundation/handles.h"
 #include "foundation/m_folders.h"
 #include "foundation/m_io.h"
 #include "foundation/m_sys.h"
@@ -52,6 +53,23 @@ bool IsFile(const UString& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
+
+// The package file open for reading with read sharing only, and its folder
+// open without delete sharing, for as long as this object lives.
+struct HeldPackage {
+  explicit HeldPackage(const UString& path) {
+    UString folderPath, name;
+    SSplitPath(path, &folderPath, &name);
+    folder.reset(CreateFileA(SRemoveTrailingSeparator(folderPath).c_str(), FILE_LIST_DIRECTORY,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                             nullptr));
+    if (folder) file.reset(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!folder || !file) error = GetLastError();
+  }
+  kit::UniqueFile folder, file;
+  DWORD error = 0;
+};
 
 }  // namespace
 
@@ -164,6 +182,15 @@ std::int32_t USmartUpdateEx::RunObjectProc() {
     }
 
     if (routes & (kRouteLocalUser | kRouteLocalMachine)) {
+      // The package that is verified is the package that is unpacked: from
+      // here to the end of the installation nobody may write, replace or
+      // delete it, nor rename the folder that holds it.
+      const HeldPackage held(package);
+      if (held.error != 0) {
+        LogRecord(kLogErrors, kRunObjectProc, UMessage::Format("%1, %2, %3", "cannot hold the package", package,
+                                                               static_cast<unsigned>(held.error)));
+        KL_THROW(static_cast<int>(held.error), kRunObjectProc, "EXCEPTION - %s", "cannot hold the package");
+      }
       LogRecord(kLogTrace, kRunObjectProc, UString("verify the package"));
       VerifyCAB(m_cCabInfo);
       LogRecord(kLogTrace, kRunObjectProc, UString("install the package directly"));

@@ -6,12 +6,14 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e/kitloader_run.h"
@@ -231,6 +233,51 @@ TEST(HostileE2E, APackageOverTheServiceLimitNeverReachesTheService) {
   EXPECT_EQ(std::string::npos, kittest::ReadTextFile(serverTemp / "logterminal.txt").find("install request"));
   const std::set<std::string> changes = Changes(before, TakeSnapshot({serverTemp.path()}));
   EXPECT_TRUE(changes.empty()) << *changes.begin();
+}
+
+// A package replaced once it has passed its check would be installed
+// unchecked. A second process that waits for the check and then tries, over
+// and over, to overwrite the package or rename its folder never succeeds
+// before the installation is over.
+TEST(HostileE2E, APackageIsNotReplacedBetweenItsCheckAndItsInstallation) {
+  kittest::KitloaderStage stage;
+  kittest::WriteTextFile(stage.folder() + "\\ombrix_bulk.cab", Package("ombrix_bulk"));
+  const std::string foreign = stage.folder() + "\\foreign.cab";
+  kittest::WriteTextFile(foreign, Package("trust_thirdparty"));
+  std::atomic<bool> done{false};
+  std::string breach;
+  std::thread swapper([&] {
+    while (!done && breach.empty()) {
+      if (stage.Log().find("VerifyCABEx(), exit, 0") == std::string::npos) {
+        Sleep(1);
+        continue;
+      }
+      // The package's folder (the installation unpacks into another).
+      WIN32_FIND_DATAA data;
+      kit::UniqueFind find(FindFirstFileA((stage.tempFolder() + "\\Norvane_TMP_*").c_str(), &data));
+      std::string folder;
+      while (find && folder.empty()) {
+        folder = stage.tempFolder() + "\\" + data.cFileName;
+        if (!kittest::FileExists(folder + "\\ombrix_bulk.cab")) folder.clear();
+        if (folder.empty() && !FindNextFileA(find.get(), &data)) break;
+      }
+      if (folder.empty()) continue;
+      const bool replaced = CopyFileA(foreign.c_str(), (folder + "\\ombrix_bulk.cab").c_str(), FALSE) ||
+                            MoveFileExA(folder.c_str(), (folder + ".moved").c_str(), 0);
+      // Once the installation is over the package may go.
+      const std::string log = stage.Log();
+      if (replaced && log.find("InstallControl(), exit, SUCCESS") == std::string::npos &&
+          log.find("InstallControl(), exit, FAILURE") == std::string::npos)
+        breach = folder;
+    }
+  });
+  const kittest::ProcessResult run = stage.Start("/s /i ombrix_bulk.cab").Wait();
+  done = true;
+  swapper.join();
+  EXPECT_EQ("", breach);
+  EXPECT_EQ(0u, run.exitCode) << stage.Log();
+  EXPECT_FALSE(kittest::FileExists(SGetDownloadedProgramFilesFolder().str() + "\\ombrixtrust.dat"));
+  DeleteFileA((SGetDownloadedProgramFilesFolder().str() + "\\ombrixbulk.dat").c_str());
 }
 
 // Takes back what a run added: new files and folders, new keys and values.
