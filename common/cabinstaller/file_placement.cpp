@@ -108,6 +108,12 @@ UString UKitLoader::CommonPath(const UString& fileName) {
   UString path;
   if (name.empty() || name.find_first_of("\\/*?:") != std::string::npos || name.back() == '.' || name.back() == ' ') {
     USmartUpdateEx::LookupCommonPath(path, fileName.c_str(), nullptr);
+    // Only a file below one of the two folders is a shared file.
+    if (!path.empty() && !cab::LiesWithin(SGetSystemDirectory().str(), path.str()) &&
+        !cab::LiesWithin(SGetSystemWindowsDirectory().str(), path.str())) {
+      LogRecord(kLogErrors, kPlace, UMessage::Format("%1, %2, %3", "unsafe section name", fileName, path));
+      path = "";
+    }
   } else {
     if (!m_reads.foldersListed) {
       m_reads.systemFolder = SGetSystemDirectory();
@@ -148,13 +154,21 @@ int UKitLoader::ProcessSection(UStringPairList& addCode, const UStringPairList* 
       LogRecord(kLogTrace, kPlace, UMessage::Format("%1, %2", "nothing to do", name));
       return;
     }
-    // The name is joined to both the extraction folder and the destination:
-    // it must stay below them.
-    const std::string unsafe = cab::UnsafeNameReason(keys.fileName.str());
-    if (!unsafe.empty()) {
-      LogRecord(kLogErrors, kPlace, UMessage::Format("%1, %2, %3", "unsafe file name", unsafe.c_str(), keys.fileName));
-      result = ERROR_BAD_PATHNAME;
-      return;
+    // Every name joins a folder: the file name the extraction folder and the
+    // destination, the section's name the system and Windows folders (the
+    // lookup of a shared file).
+    UString sourcePath;
+    const std::pair<const UString*, const char*> names[] = {{&keys.fileName, "unsafe file name"},
+                                                            {&name, "unsafe section name"}};
+    for (const auto& [text, what] : names) {
+      std::string joined;
+      const std::string unsafe = cab::JoinBelow(cabFolder ? cabFolder : "", text->str(), &joined);
+      if (!unsafe.empty()) {
+        LogRecord(kLogErrors, kPlace, UMessage::Format("%1, %2, %3", what, unsafe.c_str(), *text));
+        result = ERROR_BAD_PATHNAME;
+        return;
+      }
+      if (text == &keys.fileName) sourcePath = UString(joined.c_str());
     }
 
     // Where the file belongs.
@@ -166,7 +180,12 @@ int UKitLoader::ProcessSection(UStringPairList& addCode, const UStringPairList* 
       switch (ResolveDestDir(keys.destDir, m_strTempFolder, &tempDest)) {
         case DestDirKind::kWindows: destFolder = SGetWindowsDirectory(); break;
         case DestDirKind::kSystem: destFolder = SGetSystemDirectory(); break;
-        case DestDirKind::kTempFolder: destFolder = tempDest; break;
+        case DestDirKind::kTempFolder:
+          if (cab::LiesWithin(m_strTempFolder.str(), tempDest.str())) {
+            destFolder = tempDest;
+            break;
+          }
+          [[fallthrough]];
         case DestDirKind::kOutside:
           LogRecord(kLogErrors, kPlace, UMessage::Format("%1, %2, %3", "unsafe destination folder", keys.destDir, name));
           result = ERROR_BAD_PATHNAME;
@@ -185,8 +204,16 @@ int UKitLoader::ProcessSection(UStringPairList& addCode, const UStringPairList* 
     }
     if (destFolder.empty()) destFolder = m_strTargetFolder;
     const bool named = destPath.empty();  // the file's own name below the folder
-    if (named) destPath = SAddTrailingBackslash(destFolder) + keys.fileName;
-    const UString sourcePath = SAddTrailingBackslash(UString(cabFolder)) + keys.fileName;
+    if (named) {
+      std::string joined;
+      const std::string unsafe = cab::JoinBelow(destFolder.str(), keys.fileName.str(), &joined);
+      if (!unsafe.empty()) {
+        LogRecord(kLogErrors, kPlace, UMessage::Format("%1, %2, %3", "unsafe file name", unsafe.c_str(), destFolder));
+        result = ERROR_BAD_PATHNAME;
+        return;
+      }
+      destPath = UString(joined.c_str());
+    }
 
     // The extracted file does not change between the two passes.
     auto version = m_reads.versions.find(sourcePath.str());

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "foundation/string_lists.h"
 
@@ -62,6 +63,13 @@ bool ExpandRunCommand(const UString& action, const RunMacros& macros, UString* c
 // text at its start) climbs out of its folder through ".." (or a name of dots
 // only): such a program lies outside the package and is not started.
 bool ProgramClimbsOut(const UString& commandLine);
+
+// Why the program of a command line may not be started; empty when it may.
+// It may not climb out of its folder; a program named below the extraction
+// folder, or relative to it (where the command starts), must also pass the
+// check of names joined to a folder (no device name, '/' or stream). A
+// program named by a full path elsewhere is the signed package's own affair.
+std::string UnsafeProgramReason(const UString& commandLine, const UString& extractFolder);
 
 // A command's exit code as an action result: the tunnel component's programs
 // report 1 for a restart (3010) and 2 for a failure (1603), everything else

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cabinstaller/UKitLoader.h"
+#include "cabinstaller/cab_directory.h"
 #include "cabinstaller/file_section.h"
 #include "engine/USmartUpdateEx.h"
 #include "foundation/m_folders.h"
@@ -160,7 +161,12 @@ int UKitLoader::InstallPackage(const UString& cabPath, int flags) {
     // hook runs again, rooted in this package's folder.
     LogRecord(kLogTrace, kInstall, UMessage::Format("%1, %2, %3", "perform action", m_strAction, m_strActionInfFile));
     // The recorded name stays as it was, so a later replay roots it afresh.
-    const UString actionInf = m_strActionInfFile.empty() ? UString() : cabFolder + "\\" + m_strActionInfFile;
+    std::string actionInf;
+    const std::string unsafe =
+        m_strActionInfFile.empty() ? std::string() : cab::JoinBelow(cabFolder.str(), m_strActionInfFile.str(), &actionInf);
+    if (!unsafe.empty())
+      KL_THROW(ERROR_BAD_PATHNAME, kInstall, "EXCEPTION - %s, %s, %s", "unsafe INF file name", unsafe.c_str(),
+               m_strActionInfFile.c_str());
     return PerformAction(cabFolder.c_str(), m_strTargetFolder.c_str(), actionInf.c_str());
   }
   const bool hadCode = !addCode.empty();

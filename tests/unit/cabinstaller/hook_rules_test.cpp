@@ -49,6 +49,10 @@ TEST(HookRules, KeysVersionsCommandsResultsAndQueueAnswers) {
     EXPECT_TRUE(ProgramClimbsOut(out)) << out;
   for (const char* in : {"C:\\x\\a.exe ..\\y ", "\"C:\\x\\a b.exe\" ..", "a..b.exe", ""})
     EXPECT_FALSE(ProgramClimbsOut(in)) << in;
+  for (const char* unsafe : {"C:\\x\\sub/a.exe", "C:\\x\\COM1 1", "nul.exe", "a.exe:s"})
+    EXPECT_NE(UnsafeProgramReason(unsafe, "C:\\x\\"), "") << unsafe;
+  for (const char* safe : {"C:\\x\\a.exe 1", "\"C:\\x\\b\\a b.exe\" ..", "a.exe", "D:\\y\\a.exe"})
+    EXPECT_EQ(UnsafeProgramReason(safe, "C:\\x\\"), "") << safe;
 
   const struct { const char* command; std::uint32_t exitCode; int result; } exits[] = {
       {"a\\tunnelsetup.exe 1", 1, 3010}, {"tunnelsvc.exe", 2, 1603}, {"tunnelsvc.exe", 259, 0},
