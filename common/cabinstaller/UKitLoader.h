@@ -132,6 +132,7 @@ class UKitLoader : public UObject {
     std::set<std::string> systemNames, windowsNames;
     std::map<std::string, UString> commonPaths;
     std::map<std::string, std::pair<DWORD, DWORD>> versions;
+    std::vector<UString> entrySections;  // each [Add.Code] entry's section, as listed
   };
   InstallReads m_reads;
 };

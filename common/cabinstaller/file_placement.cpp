@@ -150,7 +150,7 @@ int UKitLoader::ProcessSection(UStringPairList& addCode, const UStringPairList* 
   int result = 0;
   CatchAndLog(KL_CATCH_SITE("UKitLoader::ProcessSection", kPlace), result, [&] {
     const FileSectionKeys keys = ReadFileSectionKeys(*section, name);
-    if (keys.source.EqualsNoCase("ignore") || (keys.source.empty() && keys.hook.empty())) {
+    if (PlacesNoFile(keys)) {
       LogRecord(kLogTrace, kPlace, UMessage::Format("%1, %2", "nothing to do", name));
       return;
     }

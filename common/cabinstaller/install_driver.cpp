@@ -72,14 +72,20 @@ int UKitLoader::ChooseTarget(int scope, int flags) {
 }
 
 // One pass over the [Add.Code] entries, last to first. The check pass reads
-// each entry's section; the install pass uses what it read.
+// each entry's section and, once it is through, leaves out of the list the
+// entries that place no file (an empty section, a file to ignore), so the
+// record of a control lists exactly what this installation placed; the
+// install pass uses what it read.
 void UKitLoader::ProcessCodeList(UStringPairList& addCode, std::vector<UStringPairList>& sections,
                                  const UStringList* sectionNames, const char* infPath, int scope, bool checkOnly,
                                  bool* locked) {
   sections.resize(addCode.size());
+  if (checkOnly) {
+    m_reads.entrySections.clear();
+    for (const UStringPair& entry : addCode) m_reads.entrySections.push_back(entry.second);
+  }
   for (std::size_t index = addCode.size(); index-- > 0;) {
-    UStringPair& entry = addCode[index];
-    const UString sectionName = entry.second;
+    const UString sectionName = m_reads.entrySections[index];
     UStringPairList& section = sections[index];
     if (checkOnly) {
       section.clear();
@@ -94,11 +100,14 @@ void UKitLoader::ProcessCodeList(UStringPairList& addCode, std::vector<UStringPa
     } else if (r != 0) {
       KL_THROW(r, kInstall, "EXCEPTION - %s, %s", "ProcessSection() failed", sectionName.c_str());
     }
-    if (!checkOnly && section.empty()) {
+    if (!checkOnly && section.empty())
       LogRecord(kLogTrace, kInstall, UMessage::Format("%1, %2", "marked as optional", sectionName));
-      entry.second = "";
-    }
     if (m_bRequestToStop.load()) KL_THROW(ERROR_CANCELLED, kInstall, "EXCEPTION - %s", "installation aborted");
+  }
+  if (!checkOnly) return;
+  for (std::size_t index = 0; index < addCode.size(); ++index) {
+    if (sections[index].empty() || PlacesNoFile(ReadFileSectionKeys(sections[index], m_reads.entrySections[index])))
+      addCode[index].second = "";
   }
 }
 

@@ -148,6 +148,9 @@ TEST(RegistrationE2E, TwoClassesShareAFileAndANewVersionDropsOne) {
   run = Install("ombrixpanel-2.0.0.1", "ombrixpanel", kPanel, "2,0,0,1");
   EXPECT_EQ(0u, run.exitCode) << run.log;
   ExpectRecord(HKEY_LOCAL_MACHINE, kPanel, "2,0,0,1", dpf, "ombrixpanel.inf", {panel}, kPanel, 2);
+  // Its optional and ignored entries were not placed and are not recorded: the next run finds it intact.
+  run = Install("ombrixpanel-2.0.0.1", "ombrixpanel", kPanel, "2,0,0,1");
+  EXPECT_NE(std::string::npos, run.log.find(kSkip)) << run.log;
 
   Forget(HKEY_LOCAL_MACHINE, kPanel, all);
   Forget(HKEY_LOCAL_MACHINE, kToolbar, {});
