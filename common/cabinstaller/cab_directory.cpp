@@ -98,6 +98,21 @@ std::string UnsafeNameReason(const std::string& name) {
   return std::string();
 }
 
+std::string CheckStoredNames(const ReadAt& read, std::uint64_t fileSize, std::size_t folderLength) {
+  unsigned char header[kHeaderSize];
+  if (fileSize < kHeaderSize || !read(0, header, kHeaderSize) || !IsHeader(header, kHeaderSize)) return std::string();
+  const std::uint64_t tableStart = U32(header + 16);
+  if (tableStart < kHeaderSize) return "the file table starts inside the cabinet header";
+  std::uint64_t tableEnd = tableStart + U16(header + 28) * std::uint64_t{kFileRecordSize + kMaxNameLength + 1};
+  if (tableEnd > fileSize) tableEnd = fileSize;
+  std::vector<unsigned char> table(static_cast<std::size_t>(tableEnd));
+  if (!read(0, table.data(), table.size())) return "the file table cannot be read";
+  std::vector<Entry> entries;
+  std::string error;
+  if (!ReadFileTable(table.data(), table.size(), &entries, &error)) return error;
+  return CheckEntries(entries, folderLength);
+}
+
 namespace {
 
 // The components of a path as Windows resolves them: "." dropped, ".."

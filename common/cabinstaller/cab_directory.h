@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,16 @@ std::size_t FileTableEnd(const unsigned char* header, std::size_t size);
 // Reads the file table from the first bytes of a cabinet. False with a reason
 // when the bytes are no cabinet or the table runs past them.
 bool ReadFileTable(const unsigned char* data, std::size_t size, std::vector<Entry>* entries, std::string* error);
+
+// Reads `count` bytes at `offset` of a cabinet; false unless all were read.
+using ReadAt = std::function<bool(std::uint64_t offset, unsigned char* buffer, std::size_t count)>;
+
+// Reads the file table of a cabinet of fileSize bytes through `read` and
+// checks every stored name (CheckEntries, below a folder of folderLength
+// characters). Empty when all may be extracted, and for bytes that are no
+// cabinet header (the cabinet library refuses those itself); otherwise the
+// reason. A file table said to start inside the fixed header is refused.
+std::string CheckStoredNames(const ReadAt& read, std::uint64_t fileSize, std::size_t folderLength);
 
 // Why a name may not be joined to a folder (a stored name, an INF's file or
 // section name, a recorded INF name); empty when it may. Refused: empty

@@ -83,6 +83,18 @@ TEST(CabDirectory, JoinedPathsStayBelowTheirFolder) {
   EXPECT_EQ(cab::JoinBelow("C:\\a\\", "b\\c.dll", &path), "");
   EXPECT_EQ(path, "C:\\a\\b\\c.dll");
   for (const char* name : {"..\\c.dll", "b/c.dll", "NUL", ""}) EXPECT_NE(cab::JoinBelow("C:\\a", name, &path), "") << name;
+
+  // The installer reads a cabinet's table from its file: a table said to
+  // start inside the header is refused before anything is read past it.
+  std::vector<unsigned char> t = Table({"a.inf"});
+  const auto read = [&t](std::uint64_t at, unsigned char* out, std::size_t n) {
+    if (at > t.size() || n > t.size() - at) return false;
+    std::copy(t.begin() + at, t.begin() + at + n, out);
+    return true;
+  };
+  EXPECT_EQ(cab::CheckStoredNames(read, t.size(), 10), "");
+  t[16] = 4;
+  EXPECT_NE(cab::CheckStoredNames(read, t.size(), 10).find("inside the cabinet header"), std::string::npos);
 }
 
 TEST(CabDirectory, EveryEntryIsCheckedAndNoFileMayBeStoredTwice) {
