@@ -133,6 +133,7 @@ class UKitLoader : public UObject {
     std::map<std::string, UString> commonPaths;
     std::map<std::string, std::pair<DWORD, DWORD>> versions;
     std::vector<UString> entrySections;  // each [Add.Code] entry's section, as listed
+    std::set<std::string> lockedPaths;   // files the check pass could not delete, folded
   };
   InstallReads m_reads;
 };

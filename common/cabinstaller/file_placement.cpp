@@ -28,6 +28,21 @@ bool FileFound(const UString& path) {
   return static_cast<bool>(kit::UniqueFind(FindFirstFileA(path.c_str(), &data)));
 }
 
+// Deletes an installed file that is to be replaced. A read-only one (a
+// cabinet may store its files so, and the copy keeps it) loses that
+// attribute first and gets it back when it still cannot be deleted. True
+// when no file is left.
+bool DeleteReplacedFile(const UString& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || DeleteFileA(path.c_str())) return true;
+  if (!(attributes & FILE_ATTRIBUTE_READONLY) ||
+      !SetFileAttributesA(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)))
+    return false;
+  if (DeleteFileA(path.c_str())) return true;
+  SetFileAttributesA(path.c_str(), attributes);
+  return false;
+}
+
 // Makes every missing folder level of a file name below its destination
 // folder (the destination itself must exist: nothing above it is made).
 void CreateNameFolders(const UString& destFolder, const UString& fileName) {
@@ -203,16 +218,29 @@ int UKitLoader::ProcessSection(UStringPairList& addCode, const UStringPairList* 
       }
     }
     if (destFolder.empty()) destFolder = m_strTargetFolder;
-    const bool named = destPath.empty();  // the file's own name below the folder
-    if (named) {
+    // The file's own name below a folder.
+    const auto joinName = [&](const UString& folder) {
       std::string joined;
-      const std::string unsafe = cab::JoinBelow(destFolder.str(), keys.fileName.str(), &joined);
-      if (!unsafe.empty()) {
-        LogRecord(kLogErrors, kPlace, UMessage::Format("%1, %2, %3", "unsafe file name", unsafe.c_str(), destFolder));
+      const std::string unsafe = cab::JoinBelow(folder.str(), keys.fileName.str(), &joined);
+      if (!unsafe.empty())
+        LogRecord(kLogErrors, kPlace, UMessage::Format("%1, %2, %3", "unsafe file name", unsafe.c_str(), folder));
+      destPath = UString(joined.c_str());
+      return unsafe.empty();
+    };
+    bool named = destPath.empty();  // the file's own name below the folder
+    if (named && !joinName(destFolder)) {
+      result = ERROR_BAD_PATHNAME;
+      return;
+    }
+    // A file the check pass found locked (also a shared one in the system
+    // folder) goes to the Conflict folder the installation switched to.
+    if (!checkOnly && m_reads.lockedPaths.count(FoldedName(destPath.str()))) {
+      destFolder = m_strTargetFolder;
+      named = true;
+      if (!joinName(destFolder)) {
         result = ERROR_BAD_PATHNAME;
         return;
       }
-      destPath = UString(joined.c_str());
     }
 
     // The extracted file does not change between the two passes.
@@ -245,10 +273,13 @@ int UKitLoader::ProcessSection(UStringPairList& addCode, const UStringPairList* 
         result = kSourceOutsidePackage;
         return;
       }
-      if (GetFileAttributesA(destPath.c_str()) != INVALID_FILE_ATTRIBUTES && !DeleteFileA(destPath.c_str())) {
+      if (!DeleteReplacedFile(destPath)) {
         LogRecord(kLogWarnings, "UKitLoader::ProcessSection",
                   UMessage::Format("%1, %2", "CONFLICT, cannot delete file:", destPath));
-        if (checkOnly) result = kLockedFile;
+        if (checkOnly) {
+          result = kLockedFile;
+          m_reads.lockedPaths.insert(FoldedName(destPath.str()));
+        }
       }
       if (checkOnly) return;
 

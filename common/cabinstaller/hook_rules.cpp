@@ -126,7 +126,7 @@ bool ExpandRunCommand(const UString& action, const RunMacros& macros, UString* c
   command.Replace("%HOST_ADDR%", HostOfCodebase(macros.codebase).c_str());
   command.Replace("Run=", "");
   *commandLine = command + " ";
-  return commandLine->length() <= kMaxRunCommandLine;
+  return commandLine->length() <= kMaxRunCommandLine && ProgramOf(commandLine->str()).size() <= kMaxRunProgram;
 }
 
 bool ProgramClimbsOut(const UString& commandLine) {

@@ -42,9 +42,11 @@ UString InfSectionOfAction(const UString& action);
 // empty unless it starts with http://, https://, ftp:// or file:// in any case.
 UString HostOfCodebase(const UString& codebase);
 
-// The longest command line a "Run=" action may give, the platform's path limit
-// less its terminator.
-constexpr std::size_t kMaxRunCommandLine = 259;
+// The longest command line a "Run=" action may give (the platform's limit
+// for a process's command line, less its terminator), and the longest name
+// of the program it starts (the path limit less its terminator).
+constexpr std::size_t kMaxRunCommandLine = 32766;
+constexpr std::size_t kMaxRunProgram = 259;
 
 // The values of a "Run=" action's macros.
 struct RunMacros {
@@ -56,7 +58,8 @@ struct RunMacros {
 
 // The command line of a "Run=" action: macros replaced, doubled backslashes
 // made single, every "Run=" removed, one blank appended. False when it would
-// be longer than kMaxRunCommandLine (then *commandLine is still the whole text).
+// be longer than kMaxRunCommandLine or its program's name longer than
+// kMaxRunProgram (then *commandLine is still the whole text).
 bool ExpandRunCommand(const UString& action, const RunMacros& macros, UString* commandLine);
 
 // Whether the program a command line starts (its first word, or the quoted

@@ -44,6 +44,9 @@ TEST(HookRules, KeysVersionsCommandsResultsAndQueueAnswers) {
   }
   UString line;
   EXPECT_FALSE(ExpandRunCommand("Run=%TEMP_DIR1%\\x.exe", {"", "", UString(std::string(260, 't')), ""}, &line));
+  // Only the program's name is held to the path limit; its arguments may run to the command line's.
+  EXPECT_TRUE(ExpandRunCommand("Run=x.exe " + UString(std::string(32759, 'a')), {}, &line));
+  EXPECT_FALSE(ExpandRunCommand("Run=x.exe " + UString(std::string(32760, 'a')), {}, &line));
   EXPECT_EQ(HostOfCodebase("ftp://h") + HostOfCodebase("C:\\pkg\\a.cab"), "ftp://h");
   for (const char* out : {"C:\\x\\..\\a.exe 1", "\"C:\\x\\. .\\a b.exe\" 1", "../a.exe", ".."})
     EXPECT_TRUE(ProgramClimbsOut(out)) << out;
