@@ -60,7 +60,7 @@ bool ElevationToAdminNeeded(const char* classId) {
   const DWORD level = uGetProcessIntegrityLevel(GetCurrentProcess());
   if (level == kIntegrityHigh || level == kIntegritySystem) return false;
   // The Installer Service installs instead.
-  if (srvGetServiceVersion(INFINITE, kPipeInstallerService) != 0) return false;
+  if (srvGetServiceVersion(kit::facts::WaitMilliseconds("ServiceQuery", USmartUpdateEx::kServiceQueryWaitMs), kPipeInstallerService) != 0) return false;
   // The elevation prompt cannot make this user an administrator.
   if (IsNonAdminUser()) return false;
   kit::UniqueHandle event(OpenEventA(SYNCHRONIZE, FALSE, RelaunchEventName()));

@@ -11,6 +11,7 @@
 #include "foundation/m_textconv.h"
 #include "foundation/m_uac_helpers.h"
 #include "installer_service/installer_service.h"
+#include "platform/platform_facts.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ bool IsFile(const UString& path) {
 }  // namespace
 
 bool USmartUpdateEx::CheckForExternalService() {
-  const std::uint64_t version = srvGetServiceVersion(INFINITE, kPipeInstallerService);
+  const std::uint64_t version = srvGetServiceVersion(kit::facts::WaitMilliseconds("ServiceQuery", kServiceQueryWaitMs), kPipeInstallerService);
   LogRecord(kLogTrace, "USmartUpdateEx::CheckForExternalService()",
             UMessage::Format("%1, %2, %3", "service version", static_cast<unsigned>(version >> 32),
                              static_cast<unsigned>(version & 0xFFFFFFFFu)));
