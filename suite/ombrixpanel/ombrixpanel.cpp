@@ -6,7 +6,10 @@
 // OMBRIX_PANEL_REGISTRATION selects how registration behaves, so the same
 // source also gives the samples of controls that cannot be registered:
 //   0 registers; 1 refuses (SELFREG_E_CLASS, nothing written); 2 faults (a
-//   write through a null pointer); 3 takes its time (4 s) and then registers.
+//   write through a null pointer); 3 takes its time (4 s) and then registers;
+//   4 (ombrixplain, which has no per-user entry point) needs COM initialised
+//   by its caller (CO_E_NOTINITIALIZED, nothing written, otherwise),
+//   registers and answers S_FALSE.
 #include <windows.h>
 #include <ole2.h>
 #include <olectl.h>
@@ -69,6 +72,11 @@ HRESULT RegisterClasses(HKEY root, const std::string& classes) {
   if (OMBRIX_PANEL_REGISTRATION == 1) return SELFREG_E_CLASS;
   if (OMBRIX_PANEL_REGISTRATION == 2) *static_cast<volatile int*>(nullptr) = 1;
   if (OMBRIX_PANEL_REGISTRATION == 3) Sleep(4000);
+  if (OMBRIX_PANEL_REGISTRATION == 4) {
+    const HRESULT initialized = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (SUCCEEDED(initialized)) CoUninitialize();
+    if (initialized != S_FALSE) return CO_E_NOTINITIALIZED;
+  }
   const std::string path = ModulePath();
   for (const PanelClass& c : kClasses) {
     const std::string key = classes + "CLSID\\" + c.text;
@@ -77,7 +85,7 @@ HRESULT RegisterClasses(HKEY root, const std::string& classes) {
         SetValue(root, key + "\\InprocServer32", "ThreadingModel", "Apartment") != ERROR_SUCCESS)
       return SELFREG_E_CLASS;
   }
-  return S_OK;
+  return OMBRIX_PANEL_REGISTRATION == 4 ? S_FALSE : S_OK;
 }
 
 }  // namespace
