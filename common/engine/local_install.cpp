@@ -25,7 +25,6 @@ int USmartUpdateEx::InstallControl(const char* packagePath, int scopeFlags) {
       KL_THROW(ERROR_CANCELLED, kFunction, "EXCEPTION - %s", "install aborted RequestToStop");
     if (_stricmp(path.c_str() + path.length() - 4, ".cab") != 0)
       KL_THROW(-1, kFunction, "EXCEPTION - %s, %s", "unsupported file type", path.c_str());
-    LogRecord(kLogTrace, kFunction, UMessage::Format("%1, %2", "start installation of the .cab file", m_strCodebase));
     m_cKitLoader.m_bUIAllowed = !m_bSilent;
     m_cKitLoader.m_strCodebase = m_strCodebase;
     UMutex mutex(kInstallMutex);
@@ -42,6 +41,8 @@ int USmartUpdateEx::InstallControl(const char* packagePath, int scopeFlags) {
         KL_THROW(ERROR_CANCELLED, kFunction, "EXCEPTION - %s", "install aborted RequestToStop");
     }
     UMutexOwner owned(mutex.handle(), UMutexOwner::AlreadyOwned{});
+    // Logged once this run's turn has come: a Cancel after it reaches the installer.
+    LogRecord(kLogTrace, kFunction, UMessage::Format("%1, %2", "start installation of the .cab file", m_strCodebase));
     const int installed = m_cKitLoader.Install(path, scopeFlags, m_hWnd);
     if (installed != 0)
       KL_THROW(installed, kFunction, "EXCEPTION - %s, %d", "m_cKitLoader.Install() failed", installed);
