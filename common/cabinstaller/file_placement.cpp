@@ -28,21 +28,6 @@ bool FileFound(const UString& path) {
   return static_cast<bool>(kit::UniqueFind(FindFirstFileA(path.c_str(), &data)));
 }
 
-// Deletes an installed file that is to be replaced. A read-only one (a
-// cabinet may store its files so, and the copy keeps it) loses that
-// attribute first and gets it back when it still cannot be deleted. True
-// when no file is left.
-bool DeleteReplacedFile(const UString& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || DeleteFileA(path.c_str())) return true;
-  if (!(attributes & FILE_ATTRIBUTE_READONLY) ||
-      !SetFileAttributesA(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)))
-    return false;
-  if (DeleteFileA(path.c_str())) return true;
-  SetFileAttributesA(path.c_str(), attributes);
-  return false;
-}
-
 // Makes every missing folder level of a file name below its destination
 // folder (the destination itself must exist: nothing above it is made).
 void CreateNameFolders(const UString& destFolder, const UString& fileName) {
@@ -273,17 +258,22 @@ int UKitLoader::ProcessSection(UStringPairList& addCode, const UStringPairList* 
         result = kSourceOutsidePackage;
         return;
       }
-      if (!DeleteReplacedFile(destPath)) {
+      // The check pass only checks; the install pass moves the installed
+      // file aside, to come back if the installation fails.
+      const DWORD busy = checkOnly ? CheckFileReplaceable(destPath) : m_rollback.PrepareFile(destPath);
+      if (busy != 0) {
         LogRecord(kLogWarnings, "UKitLoader::ProcessSection",
                   UMessage::Format("%1, %2", "CONFLICT, cannot delete file:", destPath));
-        if (checkOnly) {
-          result = kLockedFile;
-          m_reads.lockedPaths.insert(FoldedName(destPath.str()));
+        if (!checkOnly) {
+          result = static_cast<int>(busy);
+          return;
         }
+        result = kLockedFile;
+        m_reads.lockedPaths.insert(FoldedName(destPath.str()));
       }
       if (checkOnly) return;
 
-      CreateDirectoryA(destFolder.c_str(), nullptr);
+      if (CreateDirectoryA(destFolder.c_str(), nullptr)) m_rollback.MadeFolder(destFolder);
       if (named) CreateNameFolders(destFolder, keys.fileName);
       if (!keys.hook.empty()) {
         UStringPairList hook;
@@ -307,6 +297,7 @@ int UKitLoader::ProcessSection(UStringPairList& addCode, const UStringPairList* 
 
     if (!control) return;
     LogRecord(kLogTrace, kPlace, UMessage::Format("%1, %2", "installation scope", scope == 2 ? "USER" : "MACHINE"));
+    SaveRegistration(keys.classId);
     const int r = scope == 2 ? RegisterActiveXUser(destPath.c_str(), keys.redirectToHKCU, keys.userEntryPoints)
                              : RegisterActiveX(destPath.c_str());
     if (r != 0) {

@@ -40,6 +40,12 @@ int UKitLoader::Install(const UString& cabPath, int flags, HWND owner) {
   m_reads = InstallReads();
   int result = 0;
   CatchAndLog(KL_CATCH_SITE("UKitLoader::Install", kInstall), result, [&] { result = InstallPackage(cabPath, flags); });
+  // All or nothing: a failed or cancelled installation puts back every file,
+  // class registration and record it changed.
+  if (result != 0)
+    m_rollback.Rollback();
+  else
+    m_rollback.Commit();
   // The installation's temporary folder goes on every path.
   CatchAndLog(KL_CATCH_SITE("UKitLoader::Install", kInstall), result, [&] {
     if (m_strTempFolder.empty()) return;
@@ -126,6 +132,7 @@ void UKitLoader::SwitchToConflictFolder(int scope) {
     KL_THROW(static_cast<int>(error), kInstall, "EXCEPTION - %s, %s, %s", "CreateDirectory() failed", name.c_str(),
              SUIntToString(error).c_str());
   }
+  m_rollback.MadeFolder(name);
   m_strTargetFolder = name;
   LogRecord(kLogTrace, kInstall, UMessage::Format("%1, %2", "new default target for installation", name));
 }
@@ -192,10 +199,13 @@ int UKitLoader::InstallPackage(const UString& cabPath, int flags) {
   LogRecord(kLogTrace, kInstall,
             UMessage::Format("%1, %2", "perform actual installation to the following default target folder",
                              m_strTargetFolder));
-  if (!FolderExists(m_strTargetFolder) && !CreateDirectoryA(m_strTargetFolder.c_str(), nullptr) &&
-      GetLastError() != ERROR_ALREADY_EXISTS) {
-    KL_THROW(-1, kInstall, "EXCEPTION - %s, %s, %s", "CreateDirectory() failed", m_strTargetFolder.c_str(),
-             SUIntToString(GetLastError()).c_str());
+  if (!FolderExists(m_strTargetFolder)) {
+    if (CreateDirectoryA(m_strTargetFolder.c_str(), nullptr)) {
+      m_rollback.MadeFolder(m_strTargetFolder);
+    } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
+      KL_THROW(-1, kInstall, "EXCEPTION - %s, %s, %s", "CreateDirectory() failed", m_strTargetFolder.c_str(),
+               SUIntToString(GetLastError()).c_str());
+    }
   }
   ProcessCodeList(addCode, sections, nullptr, infPath.c_str(), scope, false, nullptr);
 

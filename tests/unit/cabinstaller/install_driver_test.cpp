@@ -209,6 +209,7 @@ TEST_F(InstallTest, BothPassesPlaceAFileAlikeAndRefuseANameThatClimbsOut) {
   }
   EXPECT_EQ(VersionHigh(root / "dpf\\Conflict.0\\ombrixshared.dll"), 0x00020000u);
   EXPECT_EQ(VersionHigh(shared), 0x00010000u);
+  loader.m_rollback.Commit();  // the 1.0 that 2.0 replaced, moved aside in the system folder
   EXPECT_TRUE(DeleteFileA(shared.c_str()));
 }
 
