@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cabinstaller/install_rollback.h"
 #include "foundation/UClasses.h"
 #include "foundation/string_lists.h"
 
@@ -93,6 +94,9 @@ class UKitLoader : public UObject {
   // package to the next.
   UString m_strAction;
   UString m_strActionInfFile;
+  // What this installation changed: undone by Install when it fails or is
+  // cancelled, made final when it succeeds.
+  InstallRollback m_rollback;
   // The accumulated result of the actions of this installation.
   int m_nActionResult = 0;
   void* m_pQueueContext = nullptr;
@@ -121,6 +125,9 @@ class UKitLoader : public UObject {
   int InstallInfSection(const char* extractFolder, const char* infPath);
   int RunCommand(const char* extractFolder, const char* objectFolder);
   UString CommonPath(const UString& fileName);
+  // Saves what registering a control may change: its class, type library
+  // and program names, and its record, in both hives.
+  void SaveRegistration(const UString& classId);
 
   // What one installation reads once (reset when it starts): the names in
   // the system and Windows folders, where each file name was found there
@@ -132,6 +139,8 @@ class UKitLoader : public UObject {
     std::set<std::string> systemNames, windowsNames;
     std::map<std::string, UString> commonPaths;
     std::map<std::string, std::pair<DWORD, DWORD>> versions;
+    std::vector<UString> entrySections;  // each [Add.Code] entry's section, as listed
+    std::set<std::string> lockedPaths;   // files the check pass could not delete, folded
   };
   InstallReads m_reads;
 };

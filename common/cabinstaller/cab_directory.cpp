@@ -77,6 +77,7 @@ std::string UnsafeNameReason(const std::string& name) {
   if (name.empty()) return "an empty name";
   if (name.size() > kMaxNameLength) return "a name longer than 256 characters";
   if (name[0] == '\\' || name[0] == '/') return "a rooted name";
+  if (name.find('/') != std::string::npos) return "a '/' in the name";
   std::size_t start = 0;
   for (;;) {
     std::size_t end = name.find_first_of("\\/", start);
@@ -94,6 +95,67 @@ std::string UnsafeNameReason(const std::string& name) {
     if (end == std::string::npos) break;
     start = end + 1;
   }
+  return std::string();
+}
+
+std::string CheckStoredNames(const ReadAt& read, std::uint64_t fileSize, std::size_t folderLength) {
+  unsigned char header[kHeaderSize];
+  if (fileSize < kHeaderSize || !read(0, header, kHeaderSize) || !IsHeader(header, kHeaderSize)) return std::string();
+  const std::uint64_t tableStart = U32(header + 16);
+  if (tableStart < kHeaderSize) return "the file table starts inside the cabinet header";
+  std::uint64_t tableEnd = tableStart + U16(header + 28) * std::uint64_t{kFileRecordSize + kMaxNameLength + 1};
+  if (tableEnd > fileSize) tableEnd = fileSize;
+  std::vector<unsigned char> table(static_cast<std::size_t>(tableEnd));
+  if (!read(0, table.data(), table.size())) return "the file table cannot be read";
+  std::vector<Entry> entries;
+  std::string error;
+  if (!ReadFileTable(table.data(), table.size(), &entries, &error)) return error;
+  return CheckEntries(entries, folderLength);
+}
+
+namespace {
+
+// The components of a path as Windows resolves them: "." dropped, ".."
+// taking the one before it away, trailing dots and blanks stripped, letters
+// folded.
+std::vector<std::string> Components(const std::string& path) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = path.find_first_of("\\/", start);
+    const std::string part = Lower(path.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    const std::size_t kept = part.find_last_not_of(". ");
+    if (kept != std::string::npos) {
+      parts.push_back(part.substr(0, kept + 1));
+    } else if (part.find("..") != std::string::npos && !parts.empty()) {
+      parts.pop_back();  // "..", also with trailing dots or blanks
+    }
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return parts;
+}
+
+}  // namespace
+
+bool LiesWithin(const std::string& folder, const std::string& path) {
+  const std::vector<std::string> base = Components(folder), full = Components(path);
+  if (base.empty() || full.size() < base.size()) return false;
+  for (std::size_t i = 0; i < base.size(); ++i) {
+    if (base[i] != full[i]) return false;
+  }
+  return true;
+}
+
+std::string JoinBelow(const std::string& folder, const std::string& name, std::string* path) {
+  std::string reason = UnsafeNameReason(name);
+  if (!reason.empty()) return reason;
+  std::string joined = folder;
+  if (!joined.empty() && joined.back() != '\\') joined += '\\';
+  joined += name;
+  if (folder.empty() || !LiesWithin(folder, joined) || Components(joined).size() <= Components(folder).size())
+    return "a path outside its folder";
+  *path = joined;
   return std::string();
 }
 

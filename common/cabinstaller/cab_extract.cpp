@@ -8,6 +8,7 @@
 
 #include <fdi.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <vector>
 
@@ -113,26 +114,14 @@ UString CheckStoredNames(const char* cabPath, std::size_t folderLength) {
   if (!file) return UString();  // the open of the extraction itself reports this
   LARGE_INTEGER fileSize{};
   if (!GetFileSizeEx(file.get(), &fileSize)) return UString();
-  unsigned char header[cab::kHeaderSize];
-  DWORD got = 0;
-  if (!ReadFile(file.get(), header, sizeof(header), &got, nullptr)) return UString();
-  std::size_t tableEnd = cab::FileTableEnd(header, got);
-  if (tableEnd == 0) return UString();  // not a cabinet: FDIIsCabinet reports it
-  if (static_cast<ULONGLONG>(tableEnd) > static_cast<ULONGLONG>(fileSize.QuadPart)) {
-    tableEnd = static_cast<std::size_t>(fileSize.QuadPart);
-  }
-  std::vector<unsigned char> table(tableEnd);
-  std::copy(header, header + got, table.begin());
-  DWORD rest = 0;
-  if (tableEnd > got &&
-      (!ReadFile(file.get(), table.data() + got, static_cast<DWORD>(tableEnd - got), &rest, nullptr) ||
-       rest != tableEnd - got)) {
-    return UString("the file table cannot be read");
-  }
-  std::vector<cab::Entry> entries;
-  std::string error;
-  if (!cab::ReadFileTable(table.data(), table.size(), &entries, &error)) return UString(error.c_str());
-  return UString(cab::CheckEntries(entries, folderLength).c_str());
+  const auto read = [&file](std::uint64_t offset, unsigned char* buffer, std::size_t count) {
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    DWORD got = 0;
+    return SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) &&
+           ReadFile(file.get(), buffer, static_cast<DWORD>(count), &got, nullptr) && got == count;
+  };
+  return UString(cab::CheckStoredNames(read, static_cast<std::uint64_t>(fileSize.QuadPart), folderLength).c_str());
 }
 
 bool StopRequested(const UKitLoader* loader) { return loader == nullptr || loader->m_bRequestToStop.load(); }

@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "cabinstaller/UKitLoader.h"
+#include "cabinstaller/distribution_unit_rules.h"
 #include "engine/USmartUpdateEx.h"
 #include "engine/component_catalogue.h"
 #include "foundation/fault_guard.h"
 #include "foundation/handles.h"
 #include "foundation/m_folders.h"
+#include "foundation/m_registry.h"
 #include "platform/platform_facts.h"
 
 namespace {
@@ -168,6 +170,28 @@ int UKitLoader::RegisterActiveXUser(const char* path, bool redirectToHKCU, bool 
     return ERROR_INSTALL_FAILURE;
   }
   return 0;
+}
+
+void UKitLoader::SaveRegistration(const UString& classId) {
+  const UString classKey = "Software\\Classes\\CLSID\\" + classId;
+  const KnownClass* known = FindKnownClass(classId.c_str());
+  for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+    m_rollback.SaveKey(hive, classKey);
+    UString typeLib = SGetRegistryAsString(hive, (classKey + "\\TypeLib").c_str(), "", "", 0, 0);
+    if (typeLib.empty() && known && known->typeLibId) typeLib = known->typeLibId;
+    if (typeLib.length() > 2 && typeLib[0] == '{' && typeLib.str().find('\\') == std::string::npos)
+      m_rollback.SaveKey(hive, "Software\\Classes\\TypeLib\\" + typeLib);
+    for (const char* link : {"\\ProgID", "\\VersionIndependentProgID"}) {
+      // A program name is a key of its own below the classes, never one of
+      // the lists every class shares.
+      const UString name = SGetRegistryAsString(hive, (classKey + link).c_str(), "", "", 0, 0);
+      if (name.empty() || name.str().find('\\') != std::string::npos || name.EqualsNoCase("CLSID") ||
+          name.EqualsNoCase("TypeLib") || name.EqualsNoCase("Interface") || name.EqualsNoCase("AppID"))
+        continue;
+      m_rollback.SaveKey(hive, "Software\\Classes\\" + name);
+    }
+    m_rollback.SaveKey(hive, DistributionUnitKey(classId));
+  }
 }
 
 UString UKitLoader::SGetUserRegister() {

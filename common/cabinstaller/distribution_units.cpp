@@ -115,6 +115,7 @@ int UKitLoader::RegisterDistributionUnit(int scope, const UStringPairList& addCo
                 const HKEY hive = scope == 2 ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
 
                 const UString infCopy = InfCopyPath(folder, inf);
+                m_rollback.PrepareFile(infCopy);
                 CopyFileA(inf.c_str(), infCopy.c_str(), FALSE);
 
                 const UString key = DistributionUnitKey(clsid);
@@ -150,6 +151,11 @@ int UKitLoader::RegisterDistributionUnit(int scope, const UStringPairList& addCo
                 const std::vector<RecordedFile> current = RecordedFiles(
                     addCode, folder, SGetSystemDirectory(),
                     [](const UString& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; });
+                for (const RecordedFile& file : current) {
+                  if (file.optional || file.path.empty()) continue;
+                  m_rollback.SaveKey(hive, ModuleUsageKey(file.path));
+                  m_rollback.SaveValue(hive, kSharedDlls, file.path);
+                }
                 RecordFiles(hive, record.get(), current, clsid);
               });
   return result;

@@ -108,6 +108,12 @@ UString UKitLoader::CommonPath(const UString& fileName) {
   UString path;
   if (name.empty() || name.find_first_of("\\/*?:") != std::string::npos || name.back() == '.' || name.back() == ' ') {
     USmartUpdateEx::LookupCommonPath(path, fileName.c_str(), nullptr);
+    // Only a file below one of the two folders is a shared file.
+    if (!path.empty() && !cab::LiesWithin(SGetSystemDirectory().str(), path.str()) &&
+        !cab::LiesWithin(SGetSystemWindowsDirectory().str(), path.str())) {
+      LogRecord(kLogErrors, kPlace, UMessage::Format("%1, %2, %3", "unsafe section name", fileName, path));
+      path = "";
+    }
   } else {
     if (!m_reads.foldersListed) {
       m_reads.systemFolder = SGetSystemDirectory();
@@ -144,17 +150,25 @@ int UKitLoader::ProcessSection(UStringPairList& addCode, const UStringPairList* 
   int result = 0;
   CatchAndLog(KL_CATCH_SITE("UKitLoader::ProcessSection", kPlace), result, [&] {
     const FileSectionKeys keys = ReadFileSectionKeys(*section, name);
-    if (keys.source.EqualsNoCase("ignore") || (keys.source.empty() && keys.hook.empty())) {
+    if (PlacesNoFile(keys)) {
       LogRecord(kLogTrace, kPlace, UMessage::Format("%1, %2", "nothing to do", name));
       return;
     }
-    // The name is joined to both the extraction folder and the destination:
-    // it must stay below them.
-    const std::string unsafe = cab::UnsafeNameReason(keys.fileName.str());
-    if (!unsafe.empty()) {
-      LogRecord(kLogErrors, kPlace, UMessage::Format("%1, %2, %3", "unsafe file name", unsafe.c_str(), keys.fileName));
-      result = ERROR_BAD_PATHNAME;
-      return;
+    // Every name joins a folder: the file name the extraction folder and the
+    // destination, the section's name the system and Windows folders (the
+    // lookup of a shared file).
+    UString sourcePath;
+    const std::pair<const UString*, const char*> names[] = {{&keys.fileName, "unsafe file name"},
+                                                            {&name, "unsafe section name"}};
+    for (const auto& [text, what] : names) {
+      std::string joined;
+      const std::string unsafe = cab::JoinBelow(cabFolder ? cabFolder : "", text->str(), &joined);
+      if (!unsafe.empty()) {
+        LogRecord(kLogErrors, kPlace, UMessage::Format("%1, %2, %3", what, unsafe.c_str(), *text));
+        result = ERROR_BAD_PATHNAME;
+        return;
+      }
+      if (text == &keys.fileName) sourcePath = UString(joined.c_str());
     }
 
     // Where the file belongs.
@@ -166,7 +180,12 @@ int UKitLoader::ProcessSection(UStringPairList& addCode, const UStringPairList* 
       switch (ResolveDestDir(keys.destDir, m_strTempFolder, &tempDest)) {
         case DestDirKind::kWindows: destFolder = SGetWindowsDirectory(); break;
         case DestDirKind::kSystem: destFolder = SGetSystemDirectory(); break;
-        case DestDirKind::kTempFolder: destFolder = tempDest; break;
+        case DestDirKind::kTempFolder:
+          if (cab::LiesWithin(m_strTempFolder.str(), tempDest.str())) {
+            destFolder = tempDest;
+            break;
+          }
+          [[fallthrough]];
         case DestDirKind::kOutside:
           LogRecord(kLogErrors, kPlace, UMessage::Format("%1, %2, %3", "unsafe destination folder", keys.destDir, name));
           result = ERROR_BAD_PATHNAME;
@@ -184,9 +203,30 @@ int UKitLoader::ProcessSection(UStringPairList& addCode, const UStringPairList* 
       }
     }
     if (destFolder.empty()) destFolder = m_strTargetFolder;
-    const bool named = destPath.empty();  // the file's own name below the folder
-    if (named) destPath = SAddTrailingBackslash(destFolder) + keys.fileName;
-    const UString sourcePath = SAddTrailingBackslash(UString(cabFolder)) + keys.fileName;
+    // The file's own name below a folder.
+    const auto joinName = [&](const UString& folder) {
+      std::string joined;
+      const std::string unsafe = cab::JoinBelow(folder.str(), keys.fileName.str(), &joined);
+      if (!unsafe.empty())
+        LogRecord(kLogErrors, kPlace, UMessage::Format("%1, %2, %3", "unsafe file name", unsafe.c_str(), folder));
+      destPath = UString(joined.c_str());
+      return unsafe.empty();
+    };
+    bool named = destPath.empty();  // the file's own name below the folder
+    if (named && !joinName(destFolder)) {
+      result = ERROR_BAD_PATHNAME;
+      return;
+    }
+    // A file the check pass found locked (also a shared one in the system
+    // folder) goes to the Conflict folder the installation switched to.
+    if (!checkOnly && m_reads.lockedPaths.count(FoldedName(destPath.str()))) {
+      destFolder = m_strTargetFolder;
+      named = true;
+      if (!joinName(destFolder)) {
+        result = ERROR_BAD_PATHNAME;
+        return;
+      }
+    }
 
     // The extracted file does not change between the two passes.
     auto version = m_reads.versions.find(sourcePath.str());
@@ -218,14 +258,22 @@ int UKitLoader::ProcessSection(UStringPairList& addCode, const UStringPairList* 
         result = kSourceOutsidePackage;
         return;
       }
-      if (GetFileAttributesA(destPath.c_str()) != INVALID_FILE_ATTRIBUTES && !DeleteFileA(destPath.c_str())) {
+      // The check pass only checks; the install pass moves the installed
+      // file aside, to come back if the installation fails.
+      const DWORD busy = checkOnly ? CheckFileReplaceable(destPath) : m_rollback.PrepareFile(destPath);
+      if (busy != 0) {
         LogRecord(kLogWarnings, "UKitLoader::ProcessSection",
                   UMessage::Format("%1, %2", "CONFLICT, cannot delete file:", destPath));
-        if (checkOnly) result = kLockedFile;
+        if (!checkOnly) {
+          result = static_cast<int>(busy);
+          return;
+        }
+        result = kLockedFile;
+        m_reads.lockedPaths.insert(FoldedName(destPath.str()));
       }
       if (checkOnly) return;
 
-      CreateDirectoryA(destFolder.c_str(), nullptr);
+      if (CreateDirectoryA(destFolder.c_str(), nullptr)) m_rollback.MadeFolder(destFolder);
       if (named) CreateNameFolders(destFolder, keys.fileName);
       if (!keys.hook.empty()) {
         UStringPairList hook;
@@ -249,6 +297,7 @@ int UKitLoader::ProcessSection(UStringPairList& addCode, const UStringPairList* 
 
     if (!control) return;
     LogRecord(kLogTrace, kPlace, UMessage::Format("%1, %2", "installation scope", scope == 2 ? "USER" : "MACHINE"));
+    SaveRegistration(keys.classId);
     const int r = scope == 2 ? RegisterActiveXUser(destPath.c_str(), keys.redirectToHKCU, keys.userEntryPoints)
                              : RegisterActiveX(destPath.c_str());
     if (r != 0) {

@@ -49,6 +49,10 @@ FileSectionKeys ReadFileSectionKeys(const UStringPairList& pairs, const UString&
   return keys;
 }
 
+bool PlacesNoFile(const FileSectionKeys& keys) {
+  return keys.source.EqualsNoCase("ignore") || (keys.source.empty() && keys.hook.empty());
+}
+
 DestDirKind ResolveDestDir(const UString& destDir, const UString& tempFolder, UString* folder) {
   if (destDir == "10") return DestDirKind::kWindows;
   if (destDir == "11") return DestDirKind::kSystem;

@@ -21,6 +21,10 @@ struct FileSectionKeys {
 // wins over "File" whatever the order.
 FileSectionKeys ReadFileSectionKeys(const UStringPairList& pairs, const UString& sectionName);
 
+// Whether an entry with these keys places no file: its source is "ignore"
+// (any case), or it has neither a source nor a hook.
+bool PlacesNoFile(const FileSectionKeys& keys);
+
 // Where "DestDir" sends a file.
 enum class DestDirKind { kNone, kWindows, kSystem, kTempFolder, kOutside };
 // The kind of a "DestDir" value; for kTempFolder, *folder is the value with

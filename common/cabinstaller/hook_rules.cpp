@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "cabinstaller/cab_directory.h"
+
 namespace {
 
 bool StartsWithNoCase(const UString& text, const char* prefix) {
@@ -103,6 +105,18 @@ UString HostOfCodebase(const UString& codebase) {
   return UString(codebase.str().substr(0, codebase.str().find('/', scheme)));
 }
 
+namespace {
+
+// The program a command line starts: its first word, or the quoted text at
+// its start.
+std::string ProgramOf(const std::string& text) {
+  const bool quoted = !text.empty() && text[0] == '"';
+  const std::size_t start = quoted ? 1 : 0;
+  return text.substr(start, text.find(quoted ? '"' : ' ', start) - start);
+}
+
+}  // namespace
+
 bool ExpandRunCommand(const UString& action, const RunMacros& macros, UString* commandLine) {
   UString command = action;
   command.Replace("%EXTRACT_DIR%", macros.extractDir.c_str());
@@ -112,14 +126,11 @@ bool ExpandRunCommand(const UString& action, const RunMacros& macros, UString* c
   command.Replace("%HOST_ADDR%", HostOfCodebase(macros.codebase).c_str());
   command.Replace("Run=", "");
   *commandLine = command + " ";
-  return commandLine->length() <= kMaxRunCommandLine;
+  return commandLine->length() <= kMaxRunCommandLine && ProgramOf(commandLine->str()).size() <= kMaxRunProgram;
 }
 
 bool ProgramClimbsOut(const UString& commandLine) {
-  const std::string& text = commandLine.str();
-  const bool quoted = !text.empty() && text[0] == '"';
-  const std::size_t start = quoted ? 1 : 0;
-  const std::string program = text.substr(start, text.find(quoted ? '"' : ' ', start) - start);
+  const std::string program = ProgramOf(commandLine.str());
   for (std::size_t from = 0; from <= program.size();) {
     std::size_t end = program.find_first_of("\\/", from);
     if (end == std::string::npos) end = program.size();
@@ -128,6 +139,23 @@ bool ProgramClimbsOut(const UString& commandLine) {
     from = end + 1;
   }
   return false;
+}
+
+std::string UnsafeProgramReason(const UString& commandLine, const UString& extractFolder) {
+  if (ProgramClimbsOut(commandLine)) return "a program that climbs out of its folder";
+  const std::string program = ProgramOf(commandLine.str());
+  std::string folder = extractFolder.str();
+  while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+  std::string relative = program;
+  if (!folder.empty() && program.size() > folder.size() + 1 &&
+      UString(program.substr(0, folder.size())).EqualsNoCase(folder.c_str()) &&
+      (program[folder.size()] == '\\' || program[folder.size()] == '/')) {
+    relative = program.substr(folder.size() + 1);
+  } else if (program.empty() || program[0] == '\\' || program[0] == '/' || program.find(':') == 1) {
+    return std::string();  // named by its full path elsewhere: the maker's own affair
+  }
+  std::string joined;
+  return folder.empty() ? cab::UnsafeNameReason(relative) : cab::JoinBelow(folder, relative, &joined);
 }
 
 int RunResultOfExitCode(const UString& commandLine, std::uint32_t exitCode) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "foundation/string_lists.h"
 
@@ -41,9 +42,11 @@ UString InfSectionOfAction(const UString& action);
 // empty unless it starts with http://, https://, ftp:// or file:// in any case.
 UString HostOfCodebase(const UString& codebase);
 
-// The longest command line a "Run=" action may give, the platform's path limit
-// less its terminator.
-constexpr std::size_t kMaxRunCommandLine = 259;
+// The longest command line a "Run=" action may give (the platform's limit
+// for a process's command line, less its terminator), and the longest name
+// of the program it starts (the path limit less its terminator).
+constexpr std::size_t kMaxRunCommandLine = 32766;
+constexpr std::size_t kMaxRunProgram = 259;
 
 // The values of a "Run=" action's macros.
 struct RunMacros {
@@ -55,13 +58,21 @@ struct RunMacros {
 
 // The command line of a "Run=" action: macros replaced, doubled backslashes
 // made single, every "Run=" removed, one blank appended. False when it would
-// be longer than kMaxRunCommandLine (then *commandLine is still the whole text).
+// be longer than kMaxRunCommandLine or its program's name longer than
+// kMaxRunProgram (then *commandLine is still the whole text).
 bool ExpandRunCommand(const UString& action, const RunMacros& macros, UString* commandLine);
 
 // Whether the program a command line starts (its first word, or the quoted
 // text at its start) climbs out of its folder through ".." (or a name of dots
 // only): such a program lies outside the package and is not started.
 bool ProgramClimbsOut(const UString& commandLine);
+
+// Why the program of a command line may not be started; empty when it may.
+// It may not climb out of its folder; a program named below the extraction
+// folder, or relative to it (where the command starts), must also pass the
+// check of names joined to a folder (no device name, '/' or stream). A
+// program named by a full path elsewhere is the signed package's own affair.
+std::string UnsafeProgramReason(const UString& commandLine, const UString& extractFolder);
 
 // A command's exit code as an action result: the tunnel component's programs
 // report 1 for a restart (3010) and 2 for a failure (1603), everything else

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cabinstaller/UKitLoader.h"
+#include "cabinstaller/cab_directory.h"
 #include "cabinstaller/hook_rules.h"
 #include "foundation/handles.h"
 #include "platform/platform_facts.h"
@@ -132,6 +133,13 @@ int UKitLoader::ProcessHook(const UStringPairList& hook, const char* cabFolder, 
     LogRecord(kLogErrors, kHook, UString("do not support files outside the current package"));
     return -1;
   }
+  // A later package without an INF replays the action with this name joined
+  // to its own folder.
+  const std::string unsafe = keys.infFile.empty() ? std::string() : cab::UnsafeNameReason(keys.infFile.str());
+  if (!unsafe.empty()) {
+    LogRecord(kLogErrors, kHook, UMessage::Format("%1, %2, %3", "unsafe INF file name", unsafe.c_str(), keys.infFile));
+    return ERROR_BAD_PATHNAME;
+  }
   m_strAction = keys.action;
   m_strActionInfFile = keys.infFile;
   return PerformAction(cabFolder, objectFolder, infPath);
@@ -191,8 +199,9 @@ int UKitLoader::RunCommand(const char* extractFolder, const char* objectFolder) 
     LogRecord(kLogErrors, kRun, UMessage::Format("%1, %2", "command line too long", commandLine));
     return ERROR_FILENAME_EXCED_RANGE;
   }
-  if (ProgramClimbsOut(commandLine)) {
-    LogRecord(kLogErrors, kRun, UMessage::Format("%1, %2", "program outside the package", commandLine));
+  const std::string unsafe = UnsafeProgramReason(commandLine, UString(extractFolder ? extractFolder : ""));
+  if (!unsafe.empty()) {
+    LogRecord(kLogErrors, kRun, UMessage::Format("%1, %2, %3", "program outside the package", unsafe.c_str(), commandLine));
     return ERROR_BAD_PATHNAME;
   }
   std::vector<char> buffer(commandLine.c_str(), commandLine.c_str() + commandLine.length() + 1);

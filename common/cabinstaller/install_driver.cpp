@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cabinstaller/UKitLoader.h"
+#include "cabinstaller/cab_directory.h"
 #include "cabinstaller/file_section.h"
 #include "engine/USmartUpdateEx.h"
 #include "foundation/m_folders.h"
@@ -40,6 +41,12 @@ int UKitLoader::Install(const UString& cabPath, int flags, HWND owner) {
   m_reads = InstallReads();
   int result = 0;
   CatchAndLog(KL_CATCH_SITE("UKitLoader::Install", kInstall), result, [&] { result = InstallPackage(cabPath, flags); });
+  // All or nothing: a failed or cancelled installation puts back every file,
+  // class registration and record it changed.
+  if (result != 0)
+    m_rollback.Rollback();
+  else
+    m_rollback.Commit();
   // The installation's temporary folder goes on every path.
   CatchAndLog(KL_CATCH_SITE("UKitLoader::Install", kInstall), result, [&] {
     if (m_strTempFolder.empty()) return;
@@ -72,14 +79,20 @@ int UKitLoader::ChooseTarget(int scope, int flags) {
 }
 
 // One pass over the [Add.Code] entries, last to first. The check pass reads
-// each entry's section; the install pass uses what it read.
+// each entry's section and, once it is through, leaves out of the list the
+// entries that place no file (an empty section, a file to ignore), so the
+// record of a control lists exactly what this installation placed; the
+// install pass uses what it read.
 void UKitLoader::ProcessCodeList(UStringPairList& addCode, std::vector<UStringPairList>& sections,
                                  const UStringList* sectionNames, const char* infPath, int scope, bool checkOnly,
                                  bool* locked) {
   sections.resize(addCode.size());
+  if (checkOnly) {
+    m_reads.entrySections.clear();
+    for (const UStringPair& entry : addCode) m_reads.entrySections.push_back(entry.second);
+  }
   for (std::size_t index = addCode.size(); index-- > 0;) {
-    UStringPair& entry = addCode[index];
-    const UString sectionName = entry.second;
+    const UString sectionName = m_reads.entrySections[index];
     UStringPairList& section = sections[index];
     if (checkOnly) {
       section.clear();
@@ -94,11 +107,14 @@ void UKitLoader::ProcessCodeList(UStringPairList& addCode, std::vector<UStringPa
     } else if (r != 0) {
       KL_THROW(r, kInstall, "EXCEPTION - %s, %s", "ProcessSection() failed", sectionName.c_str());
     }
-    if (!checkOnly && section.empty()) {
+    if (!checkOnly && section.empty())
       LogRecord(kLogTrace, kInstall, UMessage::Format("%1, %2", "marked as optional", sectionName));
-      entry.second = "";
-    }
     if (m_bRequestToStop.load()) KL_THROW(ERROR_CANCELLED, kInstall, "EXCEPTION - %s", "installation aborted");
+  }
+  if (!checkOnly) return;
+  for (std::size_t index = 0; index < addCode.size(); ++index) {
+    if (sections[index].empty() || PlacesNoFile(ReadFileSectionKeys(sections[index], m_reads.entrySections[index])))
+      addCode[index].second = "";
   }
 }
 
@@ -117,6 +133,7 @@ void UKitLoader::SwitchToConflictFolder(int scope) {
     KL_THROW(static_cast<int>(error), kInstall, "EXCEPTION - %s, %s, %s", "CreateDirectory() failed", name.c_str(),
              SUIntToString(error).c_str());
   }
+  m_rollback.MadeFolder(name);
   m_strTargetFolder = name;
   LogRecord(kLogTrace, kInstall, UMessage::Format("%1, %2", "new default target for installation", name));
 }
@@ -161,7 +178,12 @@ int UKitLoader::InstallPackage(const UString& cabPath, int flags) {
     // hook runs again, rooted in this package's folder.
     LogRecord(kLogTrace, kInstall, UMessage::Format("%1, %2, %3", "perform action", m_strAction, m_strActionInfFile));
     // The recorded name stays as it was, so a later replay roots it afresh.
-    const UString actionInf = m_strActionInfFile.empty() ? UString() : cabFolder + "\\" + m_strActionInfFile;
+    std::string actionInf;
+    const std::string unsafe =
+        m_strActionInfFile.empty() ? std::string() : cab::JoinBelow(cabFolder.str(), m_strActionInfFile.str(), &actionInf);
+    if (!unsafe.empty())
+      KL_THROW(ERROR_BAD_PATHNAME, kInstall, "EXCEPTION - %s, %s, %s", "unsafe INF file name", unsafe.c_str(),
+               m_strActionInfFile.c_str());
     return PerformAction(cabFolder.c_str(), m_strTargetFolder.c_str(), actionInf.c_str());
   }
   const bool hadCode = !addCode.empty();
@@ -178,10 +200,13 @@ int UKitLoader::InstallPackage(const UString& cabPath, int flags) {
   LogRecord(kLogTrace, kInstall,
             UMessage::Format("%1, %2", "perform actual installation to the following default target folder",
                              m_strTargetFolder));
-  if (!FolderExists(m_strTargetFolder) && !CreateDirectoryA(m_strTargetFolder.c_str(), nullptr) &&
-      GetLastError() != ERROR_ALREADY_EXISTS) {
-    KL_THROW(-1, kInstall, "EXCEPTION - %s, %s, %s", "CreateDirectory() failed", m_strTargetFolder.c_str(),
-             SUIntToString(GetLastError()).c_str());
+  if (!FolderExists(m_strTargetFolder)) {
+    if (CreateDirectoryA(m_strTargetFolder.c_str(), nullptr)) {
+      m_rollback.MadeFolder(m_strTargetFolder);
+    } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
+      KL_THROW(-1, kInstall, "EXCEPTION - %s, %s, %s", "CreateDirectory() failed", m_strTargetFolder.c_str(),
+               SUIntToString(GetLastError()).c_str());
+    }
   }
   ProcessCodeList(addCode, sections, nullptr, infPath.c_str(), scope, false, nullptr);
 

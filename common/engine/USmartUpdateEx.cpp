@@ -8,6 +8,8 @@
 namespace {
 // How long a request waits for a worker that has already reported to end.
 constexpr DWORD kFinishingWorkerWaitMs = 5000;
+// A thread TerminateThread ended is gone at once; this bounds the wait all the same.
+constexpr DWORD kTerminatedThreadWaitMs = 60000;
 }  // namespace
 
 USmartUpdateEx::USmartUpdateEx() = default;
@@ -150,12 +152,7 @@ void USmartUpdateEx::CleanTempFolder() {
   static const char kFunction[] = "USmartUpdateEx::RunClassProc()";
   LogRecord(kLogTrace, kFunction, UString("Cleaning temp dir"));
   try {
-    if (!m_strTempFolder.empty()) {
-      EmptyFolderEx(m_strTempFolder.c_str());
-      BOOL removed = RemoveDirectoryA(m_strTempFolder.c_str());
-      LogRecord(kLogTrace, kFunction,
-                UMessage::Format("RemoveDirectory() is done, %1, %2", m_strTempFolder, static_cast<int>(removed)));
-    }
+    RemoveTempFolder(&m_strTempFolder);
   } catch (...) {
     LogRecord(kLogErrors, kFunction, UString("Exception during temp folder cleanup"));
   }
@@ -186,7 +183,8 @@ void USmartUpdateEx::Stop(BOOL wait) {
       if (wait) {
         LogRecord(kLogWarnings, kFunction, UString("Terminating thread"));
         TerminateThread(m_hWaitHandle.get(), ERROR_CANCELLED);
-        WaitForSingleObject(m_hWaitHandle.get(), INFINITE);
+        if (WaitForSingleObject(m_hWaitHandle.get(), kTerminatedThreadWaitMs) != WAIT_OBJECT_0)
+          LogRecord(kLogWarnings, kFunction, UString("the terminated thread did not end"));
         ReleaseWorkerHandle();
         m_hWaitHandle.reset();
       } else {

@@ -119,6 +119,10 @@ class USmartUpdateEx : public UObject {
   // holds the folder), or a negative status when no random number or no
   // descriptor could be had; raises when the folder cannot be created.
   static int CreateUniqueTempFolder(const char* base, UString* result, const char* suffix);
+  // Removes a temporary folder this engine made and forgets its name. A
+  // folder that has become a link (a junction, a symbolic link) is removed
+  // as a link: what it points to is left alone.
+  static void RemoveTempFolder(UString* folder);
 
   // ---- The local install call (engine/local_install.cpp) ----
   // Installs a verified local cabinet through m_cKitLoader on the calling

@@ -12,6 +12,7 @@
 #include "foundation/m_textconv.h"
 #include "foundation/m_uac_helpers.h"
 #include "installer_service/installer_service.h"
+#include "platform/platform_facts.h"
 
 namespace {
 

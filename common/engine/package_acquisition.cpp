@@ -94,41 +94,28 @@ UString USmartUpdateEx::DownloadPackage(const char* packagePath, const char* cod
              text);
   CheckSource(info.url, text);
 
-  UString tempBase;
-  const DWORD folderAttributes = m_strTempFolder.empty() ? INVALID_FILE_ATTRIBUTES
-                                                         : GetFileAttributesA(m_strTempFolder.c_str());
-  const bool haveFolder = folderAttributes != INVALID_FILE_ATTRIBUTES && (folderAttributes & FILE_ATTRIBUTE_DIRECTORY);
-  if (!haveFolder) {
-    tempBase = SGetTempPath();
-    if (tempBase.empty())
-      KL_THROW(-1, "USmartUpdateEx::DownloadPackage", "EXCEPTION - %s",
-               "Unable to get temporary foldername for this userprofile");
-  }
-  const std::size_t folderLength = haveFolder ? m_strTempFolder.length() : tempBase.length() + kUniqueNameLength;
-  if (folderLength + 1 + info.fileName.length() >= MAX_PATH)
+  // Every download gets a new folder made here: a name kept from an earlier
+  // package is removed and never adopted, whatever stands under it now.
+  RemoveTempFolder(&m_strTempFolder);
+  const UString tempBase = SGetTempPath();
+  if (tempBase.empty())
+    KL_THROW(-1, "USmartUpdateEx::DownloadPackage", "EXCEPTION - %s",
+             "Unable to get temporary foldername for this userprofile");
+  if (tempBase.length() + kUniqueNameLength + 1 + info.fileName.length() >= MAX_PATH)
     KL_THROW(ERROR_FILENAME_EXCED_RANGE, kDownloadFunction, "EXCEPTION - %s, %s",
              "Path to installation package is too long", text);
 
-  // A folder made by this call goes again when the download fails: a failed
-  // first download leaves nothing behind.
-  bool madeFolder = false;
-  auto removeFolder = kit::MakeScopeGuard([&] {
-    if (!madeFolder) return;
-    EmptyFolderEx(m_strTempFolder.c_str());
-    RemoveDirectoryA(m_strTempFolder.c_str());
-    m_strTempFolder = UString();
-  });
-  if (!haveFolder) {
-    if (GetFileAttributesA(tempBase.c_str()) == INVALID_FILE_ATTRIBUTES) {
-      LogRecord(kLogWarnings, kDownloadFunction, UMessage::Format("%1, %2", "create temp path", tempBase));
-      CreateDirectoryA(tempBase.c_str(), nullptr);
-    }
-    int status = CreateUniqueTempFolder(tempBase.c_str(), &m_strTempFolder, "");
-    if (status < 0)
-      KL_THROW(status, kDownloadFunction, "EXCEPTION - %s, %s", "Unable to create unique temporary foldername errorCode:",
-               UString::Format("%ld", static_cast<long>(status)).c_str());
-    madeFolder = true;
+  // The folder goes again when the download fails: a failed download leaves
+  // nothing behind.
+  auto removeFolder = kit::MakeScopeGuard([&] { RemoveTempFolder(&m_strTempFolder); });
+  if (GetFileAttributesA(tempBase.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    LogRecord(kLogWarnings, kDownloadFunction, UMessage::Format("%1, %2", "create temp path", tempBase));
+    CreateDirectoryA(tempBase.c_str(), nullptr);
   }
+  const int status = CreateUniqueTempFolder(tempBase.c_str(), &m_strTempFolder, "");
+  if (status < 0)
+    KL_THROW(status, kDownloadFunction, "EXCEPTION - %s, %s", "Unable to create unique temporary foldername errorCode:",
+             UString::Format("%ld", static_cast<long>(status)).c_str());
 
   request->url = info.url;
   request->cookie = UString(kCookiePrefix) + m_strText4;

@@ -2,6 +2,8 @@
 // distribution unit's files, its COM class and its type library.
 #include "engine/registration_checks.h"
 
+#include <vector>
+
 #include "engine/USmartUpdateEx.h"
 #include "engine/component_catalogue.h"
 #include "engine/update_rules.h"
@@ -39,12 +41,15 @@ int USmartUpdateEx::CheckCodeStoreDatabase(HKEY hive, const char* classId) {
   kit::UniqueKey files;
   if (RegOpenKeyExA(hive, keyPath.c_str(), 0, KEY_QUERY_VALUE, files.put()) != ERROR_SUCCESS) return kNotRegistered;
 
+  // A value name may be as long as the registry allows; one that still
+  // cannot be read leaves the record broken rather than intact.
+  std::vector<char> name(16384);
   for (DWORD index = 0;; ++index) {
-    char name[2600];
-    DWORD nameLength = sizeof name;
-    if (RegEnumValueA(files.get(), index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-      break;
-    const UString path(name);
+    DWORD nameLength = static_cast<DWORD>(name.size());
+    const LONG read = RegEnumValueA(files.get(), index, name.data(), &nameLength, nullptr, nullptr, nullptr, nullptr);
+    if (read == ERROR_NO_MORE_ITEMS) break;
+    if (read != ERROR_SUCCESS) return kBroken;
+    const UString path(name.data(), static_cast<int>(nameLength));
     if (!PathExists(path)) {
       LogRecord(kLogTrace, kFunction,
                 UMessage::Format("%1, %2", "registry scope",

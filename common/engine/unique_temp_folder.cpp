@@ -6,6 +6,7 @@
 #include <sddl.h>
 
 #include "engine/USmartUpdateEx.h"
+#include "foundation/m_io.h"
 #include "foundation/m_textconv.h"
 #include "foundation/m_uac_helpers.h"
 
@@ -76,6 +77,15 @@ int USmartUpdateEx::CreateUniqueTempFolder(const char* base, UString* result, co
                                        bytes[4], bytes[5], bytes[6], bytes[7]) +
               (suffix ? suffix : "");
     if (CreateDirectoryA(result->c_str(), sddl ? &attributes : nullptr)) {
+      // Made here, and a folder rather than a link to one somewhere else.
+      const DWORD made = GetFileAttributesA(result->c_str());
+      if (made == INVALID_FILE_ATTRIBUTES || !(made & FILE_ATTRIBUTE_DIRECTORY) ||
+          (made & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        const UString path = *result;
+        RemoveTempFolder(result);
+        KL_THROW(ERROR_CANT_ACCESS_FILE, kFunction, "EXCEPTION - %s, %s", "The temporary folder is no plain folder",
+                 path.c_str());
+      }
       RemoveInheritedEncryption(*result);
       return 0;
     }
@@ -88,4 +98,16 @@ int USmartUpdateEx::CreateUniqueTempFolder(const char* base, UString* result, co
     }
     *result = UString();
   }
+}
+
+void USmartUpdateEx::RemoveTempFolder(UString* folder) {
+  if (folder->empty()) return;
+  const DWORD attributes = GetFileAttributesA(folder->c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+      !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    EmptyFolderEx(folder->c_str());
+  const BOOL removed = RemoveDirectoryA(folder->c_str());
+  LogRecord(kLogTrace, "USmartUpdateEx::RunClassProc()",
+            UMessage::Format("RemoveDirectory() is done, %1, %2", *folder, static_cast<int>(removed)));
+  *folder = UString();
 }

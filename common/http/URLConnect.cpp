@@ -21,6 +21,9 @@ const DWORD kIgnoreCertProblems =
 // A dialog that keeps answering "send again" without settling anything must
 // not keep the request in the loop forever.
 const int kMaxSendPasses = 8;
+// How long a stop waits for the worker once the library's calls were
+// aborted.
+const DWORD kWorkerEndWaitMs = 120000;
 
 const char* ProxySuffix(bool detected, bool capitalised) {
   if (!detected) return "";
@@ -135,22 +138,31 @@ void URLConnect::StopWorker(int mode) {
     m_hRoot.reset();
     m_hRequest.release();
     m_hConnection.release();
-    if (mode == TERMINATE_HARD_STOP) {
-      // Under the lock, so the worker is not ended while it holds it.
-      LogRecord(kLogTrace, "URLConnect::Terminate", UString("Performing thread hard stop"));
-      TerminateThread(m_hWorker.get(), ERROR_CANCELLED);
-      m_hWorker.reset();
-      LogRecord(kLogTrace, "URLConnect::Terminate", UString("Thread hard stop done"));
-      return;
-    }
   }
   SetEvent(m_hCommandEvent.get());
   HANDLE worker = m_hWorker.get();
-  if (mode == TERMINATE_STOP_AND_WAIT) {
-    WaitForSingleObject(worker, INFINITE);
-  } else {
-    while (MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1)
+  // Nothing the worker uses (the caller's read buffer, the events, this
+  // object) may go before it has ended: every stop waits for it, a forced
+  // one without dispatching messages. A worker the aborted calls do not
+  // release within the bound is ended, and still waited for.
+  DWORD waited = WAIT_FAILED;
+  if (mode == TERMINATE_STOP) {
+    const ULONGLONG until = GetTickCount64() + kWorkerEndWaitMs;
+    for (;;) {
+      const ULONGLONG now = GetTickCount64();
+      waited = MsgWaitForMultipleObjects(1, &worker, FALSE, now < until ? static_cast<DWORD>(until - now) : 0,
+                                         QS_ALLINPUT);
+      if (waited != WAIT_OBJECT_0 + 1) break;
       DispatchPendingMessages();
+    }
+  } else {
+    waited = WaitForSingleObject(worker, kWorkerEndWaitMs);
+  }
+  if (waited != WAIT_OBJECT_0) {
+    LogRecord(kLogWarnings, "URLConnect::Terminate", UString("Performing thread hard stop"));
+    TerminateThread(worker, ERROR_CANCELLED);
+    WaitForSingleObject(worker, kWorkerEndWaitMs);
+    LogRecord(kLogTrace, "URLConnect::Terminate", UString("Thread hard stop done"));
   }
   m_hWorker.reset();
 }
@@ -322,10 +334,8 @@ void URLConnect::SendLoop(HINTERNET request, bool) {
       }
     }
     if (EndsSendAtOnce(m_dwLastError)) return;
-    if (m_dwLastError == kErrorClientAuthCertNeeded && ++clientCertificateRequests > 1) {
-      m_dwLastError = ERROR_CANCELLED;
-      return;
-    }
+    // Asked again after its answer: the request fails with what it meets.
+    if (m_dwLastError == kErrorClientAuthCertNeeded && ++clientCertificateRequests > 1) return;
 
     DWORD status = 0;
     DWORD size = sizeof status;
@@ -333,13 +343,13 @@ void URLConnect::SendLoop(HINTERNET request, bool) {
     m_dwStatusCode = status;
     if ((m_dwLastError == kErrorInvalidCa && ++m_iInvalidCaAttempts > 1) ||
         ((status == HTTP_STATUS_DENIED || status == HTTP_STATUS_PROXY_AUTH_REQ) && ++m_iAuthAttempts > 1)) {
-      m_dwLastError = ERROR_CANCELLED;
+      m_dwLastError = FinalSendError(m_dwLastError, status, false);
       return;
     }
 
     DWORD answer = AnswerWithoutDialog(m_dwLastError);
+    const bool dialog = !m_bNoDialogs && NeedsDialog(m_dwLastError);
     if (!m_bNoDialogs) {
-      const bool dialog = NeedsDialog(m_dwLastError);
       if (dialog) TakeDialogLock();
       HWND owner = m_hOwnerWindow ? m_hOwnerWindow : GetForegroundWindow();
       answer = InternetErrorDlg(owner, request, m_dwLastError,
@@ -365,7 +375,7 @@ void URLConnect::SendLoop(HINTERNET request, bool) {
         break;
     }
     if (m_dwStatusCode != HTTP_STATUS_OK) {
-      m_dwLastError = ERROR_CANCELLED;
+      m_dwLastError = FinalSendError(m_dwLastError, m_dwStatusCode, dialog && answer == ERROR_CANCELLED);
       LogRecord(kLogErrors, kFunction,
                 UMessage::Format("HttpSendRequest failed with HTTP %1.%2", static_cast<unsigned>(m_dwStatusCode),
                                  ProxySuffix(m_bProxyDetected, false)));

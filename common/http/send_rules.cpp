@@ -36,6 +36,14 @@ AfterDialog DecideAfterDialog(std::uint32_t error, std::uint32_t dialogResult) {
   return AfterDialog::kFinish;
 }
 
+std::uint32_t FinalSendError(std::uint32_t error, std::uint32_t status, bool declinedInDialog) {
+  constexpr std::uint32_t kStatusOk = 200;
+  if (status == kStatusOk) return error;
+  if (declinedInDialog) return kErrorCancelled;
+  if (error != 0) return error;
+  return status != 0 ? kHttpStatusErrorBase + status : static_cast<std::uint32_t>(kErrorInternal);
+}
+
 std::uint32_t AnswerWithoutDialog(std::uint32_t error) {
   return error == kErrorSecCertNoRev || error == kErrorSecCertRevFailed ? 0u : static_cast<std::uint32_t>(kErrorCancelled);
 }

@@ -45,6 +45,14 @@ enum class AfterDialog {
 // What the dialog's answer means for the error it was shown for.
 AfterDialog DecideAfterDialog(std::uint32_t error, std::uint32_t dialogResult);
 
+// The error a send ends with once the loop is through: the library's error
+// when the status is 200 (0 when there was none); the person's Cancel in the
+// library's dialog as 1223; otherwise the library's own error (a timeout, a
+// refused certificate) or, without one, the HTTP status as
+// HTTP_E_STATUS_<status> (0x80190000 + status).
+std::uint32_t FinalSendError(std::uint32_t error, std::uint32_t status, bool declinedInDialog);
+constexpr std::uint32_t kHttpStatusErrorBase = 0x80190000u;
+
 // The answer that stands in for the dialog where none may be shown: a
 // revocation status that could not be learnt is passed over as the dialog's
 // every answer would, anything else a person would have to accept is refused.

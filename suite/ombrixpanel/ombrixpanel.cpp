@@ -9,7 +9,9 @@
 //   access violation raised through the system, the record a write to address
 //   0 would give: the same on every processor and under an emulator, which
 //   may map the null page or report a hardware fault as another one); 3 takes
-//   its time (4 s) and then registers.
+//   its time (4 s) and then registers; 4 (ombrixplain, which has no per-user
+//   entry point) needs COM initialised by its caller (CO_E_NOTINITIALIZED,
+//   nothing written, otherwise), registers and answers S_FALSE.
 #include <windows.h>
 #include <ole2.h>
 #include <olectl.h>
@@ -75,6 +77,11 @@ HRESULT RegisterClasses(HKEY root, const std::string& classes) {
     RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 2, writeAtZero);
   }
   if (OMBRIX_PANEL_REGISTRATION == 3) Sleep(4000);
+  if (OMBRIX_PANEL_REGISTRATION == 4) {
+    const HRESULT initialized = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (SUCCEEDED(initialized)) CoUninitialize();
+    if (initialized != S_FALSE) return CO_E_NOTINITIALIZED;
+  }
   const std::string path = ModulePath();
   for (const PanelClass& c : kClasses) {
     const std::string key = classes + "CLSID\\" + c.text;
@@ -83,7 +90,7 @@ HRESULT RegisterClasses(HKEY root, const std::string& classes) {
         SetValue(root, key + "\\InprocServer32", "ThreadingModel", "Apartment") != ERROR_SUCCESS)
       return SELFREG_E_CLASS;
   }
-  return S_OK;
+  return OMBRIX_PANEL_REGISTRATION == 4 ? S_FALSE : S_OK;
 }
 
 }  // namespace

@@ -1,13 +1,16 @@
 // userregsvr.exe: registers a COM server for the current user only. Without
-// /r the file's own per-user entry point (DllRegisterServerUser) is called,
-// or its DllRegisterServer when it has none; with /r its DllRegisterServer
+// /r the file's own per-user entry point (DllRegisterServerUser) is called;
+// with /r, or when the file has no such entry point, its DllRegisterServer
 // runs while the class registrations of the machine (HKEY_CLASSES_ROOT) are
-// redirected to the user's (HKEY_CURRENT_USER\Software\Classes). The exit
-// code is 0 on success, otherwise the failure: 87 for a bad command line,
-// the loader's error, 127 without an entry point, or the entry point's
-// HRESULT (the exception code when it faulted). /s shows nothing; otherwise
-// the outcome is shown in a box.
+// redirected to the user's (HKEY_CURRENT_USER\Software\Classes). COM is
+// initialised on the thread around the call, as in kitloader's own process.
+// The exit code is 0 when the entry point answered S_OK, otherwise the
+// failure: 87 for a bad command line, the loader's error, 127 without an
+// entry point, or the entry point's HRESULT (the exception code when it
+// faulted; S_FALSE, 1, counts as a failure as it does in kitloader). /s
+// shows nothing; otherwise the outcome is shown in a box.
 #include <windows.h>
+#include <objbase.h>
 
 #include "foundation/errorlog.h"
 #include "foundation/fault_guard.h"
@@ -33,8 +36,8 @@ EntryPoint Find(HMODULE module, const char* name) {
 // the lifetime of the object.
 class ClassesToUser {
  public:
-  ClassesToUser() {
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Classes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+  explicit ClassesToUser(bool wanted) {
+    if (wanted && RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Classes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                         m_classes.put(), nullptr) == ERROR_SUCCESS) {
       m_active = RegOverridePredefKey(HKEY_CLASSES_ROOT, m_classes.get()) == ERROR_SUCCESS;
     }
@@ -57,30 +60,33 @@ DWORD Register(const UserRegisterArgs& args) {
     return error ? error : ERROR_MOD_NOT_FOUND;
   }
   EntryPoint entry = args.redirect ? nullptr : Find(module.get(), "DllRegisterServerUser");
+  // DllRegisterServer registers for the machine: for the user only with the
+  // classes redirected.
+  const bool redirect = !entry;
   if (!entry) entry = Find(module.get(), "DllRegisterServer");
   if (!entry) {
     LogRecord(kLogErrors, kFunction, UMessage::Format("%1, %2", "no registration entry point", args.file.c_str()));
     return ERROR_PROC_NOT_FOUND;
   }
-  HRESULT hr;
+  HRESULT hr = E_FAIL;
   bool faulted = false;
-  if (args.redirect) {
-    ClassesToUser redirect;
-    if (!redirect.active()) {
+  {
+    ClassesToUser classes(redirect);
+    if (redirect && !classes.active()) {
       LogRecord(kLogErrors, kFunction, UString("cannot redirect the class registrations"));
       return ERROR_ACCESS_DENIED;
     }
+    const HRESULT initialized = CoInitialize(nullptr);
     hr = kit::CallEntryPointGuarded(entry, &faulted);
-  } else {
-    hr = kit::CallEntryPointGuarded(entry, &faulted);
+    if (SUCCEEDED(initialized) && !faulted) CoUninitialize();
   }
   // A faulted component is not asked to detach.
   if (faulted) module.release();
   LogRecord(kLogTrace, kFunction,
-            UMessage::Format("%1, %2, %3, 0x%4", args.redirect ? "registered (redirected)" : "registered",
-                             args.file.c_str(), SUCCEEDED(hr) ? "succeeded" : "failed",
+            UMessage::Format("%1, %2, %3, 0x%4", redirect ? "registered (redirected)" : "registered",
+                             args.file.c_str(), hr == S_OK ? "succeeded" : "failed",
                              UString::Format("%08lx", static_cast<unsigned long>(hr))));
-  return SUCCEEDED(hr) ? 0 : static_cast<DWORD>(hr);
+  return hr == S_OK ? 0 : static_cast<DWORD>(hr);
 }
 
 }  // namespace

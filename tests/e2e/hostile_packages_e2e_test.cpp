@@ -194,7 +194,10 @@ TEST(HostileE2E, NamesThatLeaveThePackageAreRefusedAndChangeNothing) {
       {"nul.dat", "hostile_name5", nullptr, ERROR_BAD_PATHNAME, "a device name"},
       {"stream", "hostile_name6", nullptr, ERROR_BAD_PATHNAME, "a drive letter or stream"},
       {"over MAX_PATH", "hostile_name7", nullptr, ERROR_BAD_PATHNAME, "a path longer than 259 characters"},
+      {"'/' in a stored name", "hostile_name8", nullptr, ERROR_BAD_PATHNAME, "a '/' in the name"},
       {"INF file outside", "hostile_inffile", nullptr, ERROR_BAD_PATHNAME, "unsafe file name, "},
+      {"section name climbs out of the system folder", "hostile_section", nullptr, ERROR_BAD_PATHNAME,
+       "unsafe section name, "},
       {"DestDir climbs out", "hostile_destdir", nullptr, ERROR_BAD_PATHNAME, "unsafe destination folder"},
       {"hook runs a program outside", "hostile_hookrun", nullptr, ERROR_BAD_PATHNAME, "program outside the package"},
   });

@@ -124,6 +124,30 @@ TEST(RegistrationE2E, AMachineControlIsRecordedSkippedAndRepaired) {
   Forget(HKEY_LOCAL_MACHINE, kViewer, {control, dpf + "\\ombrixctl.inf"});
 }
 
+// An update that fails after 2.0 was placed, registered and recorded (a file
+// placed after the control, a hook) puts 1.0 back: its file, class, record
+// and INF copy, and the next run finds it current.
+TEST(RegistrationE2E, AnUpdateThatFailsLateLeavesThePreviousVersion) {
+  const std::string dpf = SGetDownloadedProgramFilesFolder().str(), control = dpf + "\\ombrixctl.dll";
+  const std::string classKey = "Software\\Classes\\CLSID\\" + kViewer, inf = dpf + "\\ombrixctl.inf";
+  Forget(HKEY_LOCAL_MACHINE, kViewer, {control, inf});
+  ASSERT_EQ(0u, Install("ombrixctl-1.0.0.1", "ombrixctl", kViewer, "1,0,0,1").exitCode);
+  const std::string file = kittest::ReadTextFile(control), infText = kittest::ReadTextFile(inf);
+  for (const char* package : {"ombrixctl-2.0.0.1-badcopy", "ombrixctl-2.0.0.1-badhook"}) {
+    SCOPED_TRACE(package);
+    Outcome run = Install(package, "ombrixctl", kViewer, "2,0,0,1");
+    EXPECT_NE(std::string::npos, run.log.find("undoing the installation")) << run.log;
+    EXPECT_TRUE(file == kittest::ReadTextFile(control) && infText == kittest::ReadTextFile(inf));
+    EXPECT_EQ(control, Text(HKEY_LOCAL_MACHINE, classKey + "\\InprocServer32", ""));
+    ExpectRecord(HKEY_LOCAL_MACHINE, kViewer, "1,0,0,1", dpf, "ombrixctl.inf", {control}, kViewer, 1);
+    run = Install("ombrixctl-1.0.0.1", "ombrixctl", kViewer, "1,0,0,1");
+    EXPECT_NE(std::string::npos, run.log.find(kSkip)) << run.log;
+  }
+  WIN32_FIND_DATAA left;
+  EXPECT_FALSE(kit::UniqueFind(FindFirstFileA((dpf + "\\*.old").c_str(), &left)));
+  Forget(HKEY_LOCAL_MACHINE, kViewer, {control, inf});
+}
+
 TEST(RegistrationE2E, TwoClassesShareAFileAndANewVersionDropsOne) {
   const std::string dpf = SGetDownloadedProgramFilesFolder().str();
   const std::string panel = dpf + "\\ombrixpanel.dll", skin = dpf + "\\ombrixpanel.dat";
@@ -148,6 +172,9 @@ TEST(RegistrationE2E, TwoClassesShareAFileAndANewVersionDropsOne) {
   run = Install("ombrixpanel-2.0.0.1", "ombrixpanel", kPanel, "2,0,0,1");
   EXPECT_EQ(0u, run.exitCode) << run.log;
   ExpectRecord(HKEY_LOCAL_MACHINE, kPanel, "2,0,0,1", dpf, "ombrixpanel.inf", {panel}, kPanel, 2);
+  // Its optional and ignored entries were not placed and are not recorded: the next run finds it intact.
+  run = Install("ombrixpanel-2.0.0.1", "ombrixpanel", kPanel, "2,0,0,1");
+  EXPECT_NE(std::string::npos, run.log.find(kSkip)) << run.log;
 
   Forget(HKEY_LOCAL_MACHINE, kPanel, all);
   Forget(HKEY_LOCAL_MACHINE, kToolbar, {});

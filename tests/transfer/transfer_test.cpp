@@ -160,10 +160,10 @@ TEST(Transfer, DownloadsAndFailuresOverHttp) {
       {"large", url("/bytes/31457280"), 0, 31457280, true, "package has been downloaded, size=31457280"},
       {"no length", url("/nolength/250000"), 0, 250000, false, "size=250000"},
       {"redirect", url("/redirect/54321#Version=1,0,0,1"), 0, 54321, true, "size=54321"},
-      {"404", url("/status/404"), 1223, 0, false, "HttpSendRequest failed with HTTP 404."},
-      {"500", url("/status/500"), 1223, 0, false, "urlc.Connect() failed, 0"},
+      {"404", url("/status/404"), static_cast<int>(0x80190194), 0, false, "HttpSendRequest failed with HTTP 404."},
+      {"500", url("/status/500"), static_cast<int>(0x801901F4), 0, false, "urlc.Connect() failed, 0"},
       {"dropped", url("/drop/400000"), 59, 0, true, "incomplete download, 200000 of 400000 bytes"},
-      {"never answers", url("/hang"), 1223, 0, false, "HttpSendRequest failed (error: 120"},
+      {"never answers", url("/hang"), 12030, 0, false, "HttpSendRequest failed (error: 120"},
       {"empty", url("/bytes/0"), 13, 0, false, "Installation package is empty"},
       {"unresolved", "http://no-such-host.invalid/pkg.cab", 12007, 0, false, "HttpSendRequest failed (error: 12007"},
       {"no file name", url("/bytes/"), 87, 0, false, "Invalid path to installation package"},
@@ -199,16 +199,20 @@ TEST(Transfer, LocalPackagesAndBadSources) {
   CreateDirectoryA((source / "folder.cab").c_str(), nullptr);
   kit::UniqueFile locked(CreateFileA((source / "locked.cab").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
 
+  std::vector<std::string> paths;
   for (const std::string& codebase : {package + "#Version=1,2,3,4", "file://" + package}) {
     Outcome out = Download(engine, codebase);
+    paths.push_back(out.path);
     ASSERT_EQ(0, out.code) << codebase;
     EXPECT_EQ(std::string(25000, 'k'), kittest::ReadTextFile(out.path));
     EXPECT_EQ(1, out.starts);
     EXPECT_EQ(250, out.total);
     EXPECT_EQ(3, out.pieces);
   }
-  // The temporary folder is made once and kept for the request's packages.
+  // Each download has a new folder made for it; the one before is gone.
   EXPECT_EQ(1u, TempFoldersIn(temp.folder.path()).size());
+  EXPECT_NE(paths[0].substr(0, paths[0].rfind('\\')), paths[1].substr(0, paths[1].rfind('\\')));
+  EXPECT_FALSE(kittest::FileExists(paths[0]));
 
   Engine fresh("s");
   for (const auto& [codebase, code] : {std::pair<std::string, int>{source / "folder.cab", ERROR_DIRECTORY},
@@ -255,7 +259,7 @@ TEST(Transfer, HttpsTrustedCaAndUntrustedCertificate) {
   TempRoot temp;
   Check({"trusted", kittest::ServerUrl("https_trusted", "/bytes/70000"), 0, 70000, true, "size=70000"}, temp, log,
         true);
-  Check({"untrusted", kittest::ServerUrl("https_untrusted", "/bytes/70000"), 1223, 0, false, "Invalid certificate"},
+  Check({"untrusted", kittest::ServerUrl("https_untrusted", "/bytes/70000"), 12045, 0, false, "Invalid certificate"},
         temp, log, true);
 }
 

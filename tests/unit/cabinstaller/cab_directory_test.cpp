@@ -56,7 +56,7 @@ TEST(CabDirectory, StoredNamesMayNotLeaveTheExtractionFolder) {
     const char* name;
     bool safe;
   } rows[] = {
-      {"a.inf", true},          {"bin\\x.dll", true},      {"bin/x.dll", true},     {"deep\\er\\x", true},
+      {"a.inf", true},          {"bin\\x.dll", true},      {"bin/x.dll", false},     {"deep\\er\\x", true},
       {"..name", true},         {"name.", true},           {"", false},             {"..\\x", false},
       {"../x", false},          {"bin\\..\\..\\x", false}, {".. \\x", false},       {"...\\x", false},
       {".\\x", false},          {"\\x", false},            {"/x", false},           {"C:x", false},
@@ -72,6 +72,31 @@ TEST(CabDirectory, StoredNamesMayNotLeaveTheExtractionFolder) {
   EXPECT_FALSE(cab::UnsafeNameReason(std::string(257, 'n')).empty());
 }
 
+TEST(CabDirectory, JoinedPathsStayBelowTheirFolder) {
+  const struct { const char *folder, *path; bool within; } rows[] = {
+      {"C:\\a", "c:\\A\\b", true},    {"C:\\a\\", "C:\\a", true},         {"C:\\a", "C:\\ab", false},
+      {"C:\\a", "C:\\a\\..\\b", false}, {"C:\\a", "C:\\a\\b\\..\\c", true}, {"C:\\a", "C:\\a\\.. \\b", false},
+      {"C:\\a", "C:/a/./b", true},       {"", "C:\\a", false},
+  };
+  for (const auto& row : rows) EXPECT_EQ(cab::LiesWithin(row.folder, row.path), row.within) << row.path;
+  std::string path;
+  EXPECT_EQ(cab::JoinBelow("C:\\a\\", "b\\c.dll", &path), "");
+  EXPECT_EQ(path, "C:\\a\\b\\c.dll");
+  for (const char* name : {"..\\c.dll", "b/c.dll", "NUL", ""}) EXPECT_NE(cab::JoinBelow("C:\\a", name, &path), "") << name;
+
+  // The installer reads a cabinet's table from its file: a table said to
+  // start inside the header is refused before anything is read past it.
+  std::vector<unsigned char> t = Table({"a.inf"});
+  const auto read = [&t](std::uint64_t at, unsigned char* out, std::size_t n) {
+    if (at > t.size() || n > t.size() - at) return false;
+    std::copy(t.begin() + at, t.begin() + at + n, out);
+    return true;
+  };
+  EXPECT_EQ(cab::CheckStoredNames(read, t.size(), 10), "");
+  t[16] = 4;
+  EXPECT_NE(cab::CheckStoredNames(read, t.size(), 10).find("inside the cabinet header"), std::string::npos);
+}
+
 TEST(CabDirectory, EveryEntryIsCheckedAndNoFileMayBeStoredTwice) {
   auto entries = [](std::vector<std::string> names) {
     std::vector<cab::Entry> list;
@@ -79,7 +104,7 @@ TEST(CabDirectory, EveryEntryIsCheckedAndNoFileMayBeStoredTwice) {
     return list;
   };
   EXPECT_EQ(cab::CheckEntries(entries({"a.inf", "bin\\a.inf", "b"})), "");
-  EXPECT_NE(cab::CheckEntries(entries({"a.inf", "bin\\x", "BIN/X"})).find("two entries"), std::string::npos);
+  EXPECT_NE(cab::CheckEntries(entries({"a.inf", "bin\\x", "BIN\\X"})).find("two entries"), std::string::npos);
   EXPECT_NE(cab::CheckEntries(entries({"a.inf", "..\\x"})).find("\"..\\x\""), std::string::npos);
   EXPECT_EQ(cab::CheckEntries(entries({"a.inf", std::string(250, 'x')}), 9), "");
   EXPECT_NE(cab::CheckEntries(entries({"a.inf", std::string(250, 'x')}), 10).find("longer than 259"), std::string::npos);

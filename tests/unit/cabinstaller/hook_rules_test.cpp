@@ -44,11 +44,18 @@ TEST(HookRules, KeysVersionsCommandsResultsAndQueueAnswers) {
   }
   UString line;
   EXPECT_FALSE(ExpandRunCommand("Run=%TEMP_DIR1%\\x.exe", {"", "", UString(std::string(260, 't')), ""}, &line));
+  // Only the program's name is held to the path limit; its arguments may run to the command line's.
+  EXPECT_TRUE(ExpandRunCommand("Run=x.exe " + UString(std::string(32759, 'a')), {}, &line));
+  EXPECT_FALSE(ExpandRunCommand("Run=x.exe " + UString(std::string(32760, 'a')), {}, &line));
   EXPECT_EQ(HostOfCodebase("ftp://h") + HostOfCodebase("C:\\pkg\\a.cab"), "ftp://h");
   for (const char* out : {"C:\\x\\..\\a.exe 1", "\"C:\\x\\. .\\a b.exe\" 1", "../a.exe", ".."})
     EXPECT_TRUE(ProgramClimbsOut(out)) << out;
   for (const char* in : {"C:\\x\\a.exe ..\\y ", "\"C:\\x\\a b.exe\" ..", "a..b.exe", ""})
     EXPECT_FALSE(ProgramClimbsOut(in)) << in;
+  for (const char* unsafe : {"C:\\x\\sub/a.exe", "C:\\x\\COM1 1", "nul.exe", "a.exe:s"})
+    EXPECT_NE(UnsafeProgramReason(unsafe, "C:\\x\\"), "") << unsafe;
+  for (const char* safe : {"C:\\x\\a.exe 1", "\"C:\\x\\b\\a b.exe\" ..", "a.exe", "D:\\y\\a.exe"})
+    EXPECT_EQ(UnsafeProgramReason(safe, "C:\\x\\"), "") << safe;
 
   const struct { const char* command; std::uint32_t exitCode; int result; } exits[] = {
       {"a\\tunnelsetup.exe 1", 1, 3010}, {"tunnelsvc.exe", 2, 1603}, {"tunnelsvc.exe", 259, 0},

@@ -169,6 +169,8 @@ TEST_F(InstallTest, UpdatesReplaceOlderFilesAndLockedFilesGoToConflictFolders) {
     }
   }
   EXPECT_EQ(VersionHigh(installed), 0x00010000u);
+  // Read-only (as a cabinet may store it) is no lock: replaced in place.
+  ASSERT_TRUE(SetFileAttributesA(installed.c_str(), FILE_ATTRIBUTE_READONLY));
   ASSERT_EQ(Install("ombrixctl-2.0.0.1.cab", "ombrixctl.cab"), 0);
   EXPECT_EQ(VersionHigh(installed), 0x00020000u);
   // Each registered control has its package's INF beside it.
@@ -193,6 +195,21 @@ TEST_F(InstallTest, BothPassesPlaceAFileAlikeAndRefuseANameThatClimbsOut) {
   }
   EXPECT_TRUE(log.Contains("unsafe file name"));
   EXPECT_EQ(VersionHigh(shared), 0x00020000u);
+  // Held open, the shared file stays, and the new one goes to the Conflict folder the installation switched to.
+  kittest::CopyFileOrFail(kittest::WindowsPathOf(built + "1.0.0.1/ombrixctl.dll"), shared);
+  const UStringPairList section = {{"file", "thiscab"}};
+  {
+    kit::UniqueFile held(CreateFileA(shared.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_EQ(loader.ProcessSection(addCode, &section, cab.c_str(), "ombrixshared.dll", "x.inf", 1, true),
+              UKitLoader::kLockedFile);
+    CreateDirectoryA((root / "dpf").c_str(), nullptr);
+    loader.m_strTargetFolder = (root / "dpf\\Conflict.0").c_str();
+    ASSERT_TRUE(CreateDirectoryA(loader.m_strTargetFolder.c_str(), nullptr));
+    EXPECT_EQ(loader.ProcessSection(addCode, &section, cab.c_str(), "ombrixshared.dll", "x.inf", 1, false), 0);
+  }
+  EXPECT_EQ(VersionHigh(root / "dpf\\Conflict.0\\ombrixshared.dll"), 0x00020000u);
+  EXPECT_EQ(VersionHigh(shared), 0x00010000u);
+  loader.m_rollback.Commit();  // the 1.0 that 2.0 replaced, moved aside in the system folder
   EXPECT_TRUE(DeleteFileA(shared.c_str()));
 }
 

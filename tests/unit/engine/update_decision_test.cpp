@@ -103,7 +103,8 @@ TEST_F(UpdateDecision, ScopeMaskAndRegistrationChecks) {
   ListFiles(HKEY_CURRENT_USER, "{B}", {tlb});
   ListFiles(HKEY_CURRENT_USER, "{C}", {tlb, dir / "gone.dll"});
   ListFiles(HKEY_CURRENT_USER, "{D}", {Sample("ombrixctl.dll")});
-  for (auto [id, state] : {std::pair{"{A}", 1}, {"{B}", 1}, {"{C}", 2}, {"{D}", 2}, {"{E}", 0}})
+  ListFiles(HKEY_CURRENT_USER, "{F}", {dir / (std::string(3000, 'l') + ".dll")});  // a name past any short buffer
+  for (auto [id, state] : {std::pair{"{A}", 1}, {"{B}", 1}, {"{C}", 2}, {"{D}", 2}, {"{E}", 0}, {"{F}", 2}})
     EXPECT_EQ(USmartUpdateEx::CheckCodeStoreDatabase(HKEY_CURRENT_USER, id), state) << id;
   EXPECT_TRUE(log.Contains("registry scope, HKEY_CURRENT_USER"));
   EXPECT_TRUE(log.Contains("required component is missing (clsid, dep_file), {C}, " + (dir / "gone.dll")));

@@ -55,6 +55,17 @@ TEST(UserRegSvr, RegistersForTheCurrentUserAndReportsFailures) {
     EXPECT_STRCASENE(control.c_str(), machineServer.c_str());
   }
   RemoveUserRegistration();
+
+  // No per-user entry point: DllRegisterServer registers for the user (classes redirected), with COM initialised
+  // (the sample refuses otherwise); its S_FALSE is a failure, as in kitloader's process.
+  const std::string panel = "Software\\Classes\\CLSID\\{7A1C2E90-3B4D-4E5F-8A6B-1C2D3E4F5A60}";
+  const kittest::ProcessResult run = kittest::RunProcess(
+      "\"" + program + "\" /s \"" + kittest::WindowsPathOf(KITLOADER_BUILD_DIR "/suite/ombrixplain-1.0.0.1/ombrixplain.dll") + "\"");
+  EXPECT_EQ(static_cast<DWORD>(S_FALSE), run.exitCode);
+  EXPECT_TRUE(kittest::RegKeyExists(HKEY_CURRENT_USER, panel));
+  EXPECT_FALSE(kittest::RegKeyExists(HKEY_LOCAL_MACHINE, panel));
+  for (const char* id : {"{7A1C2E90-3B4D-4E5F-8A6B-1C2D3E4F5A60}", "{7A1C2E91-3B4D-4E5F-8A6B-1C2D3E4F5A60}"})
+    RegDeleteTreeA(HKEY_CURRENT_USER, (std::string("Software\\Classes\\CLSID\\") + id).c_str());
 }
 
 }  // namespace

@@ -1,0 +1,172 @@
+// The undo list of one installation (see install_rollback.h).
+#include "cabinstaller/install_rollback.h"
+
+#include <cctype>
+#include <memory>
+#include <utility>
+
+#include "foundation/errorlog.h"
+#include "foundation/handles.h"
+
+namespace {
+
+const char kRollback[] = "UKitLoader::Rollback()";
+
+// A key as it was: its values and, below it, its subkeys.
+struct SavedKey {
+  struct Value {
+    std::string name;
+    DWORD type = 0;
+    std::vector<BYTE> data;
+  };
+  std::vector<Value> values;
+  std::vector<std::pair<std::string, SavedKey>> children;
+};
+
+bool ReadTree(HKEY parent, const std::string& path, SavedKey* out) {
+  kit::UniqueKey key;
+  if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
+  DWORD longestName = 0, longestData = 0, longestKey = 0;
+  if (RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, &longestKey, nullptr, nullptr, &longestName,
+                       &longestData, nullptr, nullptr) != ERROR_SUCCESS)
+    return false;
+  std::vector<char> name(longestName + 2);
+  std::vector<BYTE> data(longestData + 2);
+  for (DWORD i = 0;; ++i) {
+    DWORD nameLength = static_cast<DWORD>(name.size()), size = static_cast<DWORD>(data.size()), type = 0;
+    if (RegEnumValueA(key.get(), i, name.data(), &nameLength, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
+      break;
+    out->values.push_back({std::string(name.data(), nameLength), type, std::vector<BYTE>(data.begin(), data.begin() + size)});
+  }
+  std::vector<char> child(longestKey + 2);
+  std::vector<std::string> names;
+  for (DWORD i = 0;; ++i) {
+    DWORD length = static_cast<DWORD>(child.size());
+    if (RegEnumKeyExA(key.get(), i, child.data(), &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    names.emplace_back(child.data(), length);
+  }
+  for (const std::string& n : names) {
+    SavedKey saved;
+    if (ReadTree(key.get(), n, &saved)) out->children.emplace_back(n, std::move(saved));
+  }
+  return true;
+}
+
+void WriteTree(HKEY parent, const std::string& path, const SavedKey& saved) {
+  kit::UniqueKey key;
+  if (RegCreateKeyExA(parent, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr) !=
+      ERROR_SUCCESS) {
+    LogRecord(kLogErrors, kRollback, UMessage::Format("%1, %2", "cannot restore key", path.c_str()));
+    return;
+  }
+  for (const SavedKey::Value& v : saved.values)
+    RegSetValueExA(key.get(), v.name.c_str(), 0, v.type, v.data.data(), static_cast<DWORD>(v.data.size()));
+  for (const auto& [name, child] : saved.children) WriteTree(key.get(), name, child);
+}
+
+// Deletes a file, also a read-only one.
+bool RemoveFile(const UString& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  if (attributes & FILE_ATTRIBUTE_READONLY)
+    SetFileAttributesA(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  return DeleteFileA(path.c_str()) != FALSE;
+}
+
+std::string Folded(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string HiveName(HKEY hive) { return hive == HKEY_CURRENT_USER ? "HKCU\\" : hive == HKEY_LOCAL_MACHINE ? "HKLM\\" : "?\\"; }
+
+}  // namespace
+
+DWORD CheckFileReplaceable(const UString& path) {
+  if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return 0;
+  kit::UniqueFile file(CreateFileA(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file ? 0 : (GetLastError() ? GetLastError() : ERROR_SHARING_VIOLATION);
+}
+
+DWORD InstallRollback::PrepareFile(const UString& path) {
+  // Prepared once: what comes back on undo is the file as it was first.
+  if (!m_saved.insert("file:" + Folded(path.str())).second) return 0;
+  if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    m_steps.push_back({[path] { RemoveFile(path); }, nullptr});
+    return 0;
+  }
+  const UString aside =
+      path + UString::Format(".%lu-%u.old", static_cast<unsigned long>(GetCurrentProcessId()), ++m_asideCount);
+  if (!MoveFileExA(path.c_str(), aside.c_str(), 0)) {
+    const DWORD error = GetLastError();
+    m_saved.erase("file:" + Folded(path.str()));
+    return error ? error : ERROR_SHARING_VIOLATION;
+  }
+  m_steps.push_back({[path, aside] {
+                       RemoveFile(path);
+                       if (!MoveFileExA(aside.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
+                         LogRecord(kLogErrors, kRollback,
+                                   UMessage::Format("%1, %2, %3", "cannot put back", path, GetLastError()));
+                     },
+                     [aside] {
+                       if (!RemoveFile(aside)) MoveFileExA(aside.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+                     }});
+  return 0;
+}
+
+void InstallRollback::MadeFolder(const UString& path) {
+  m_steps.push_back({[path] { RemoveDirectoryA(path.c_str()); }, nullptr});
+}
+
+void InstallRollback::SaveKey(HKEY hive, const UString& path) {
+  if (!m_saved.insert("key:" + HiveName(hive) + Folded(path.str())).second) return;
+  auto saved = std::make_shared<SavedKey>();
+  const bool existed = ReadTree(hive, path.str(), saved.get());
+  m_steps.push_back({[hive, path, saved, existed] {
+                       RegDeleteTreeA(hive, path.c_str());
+                       RegDeleteKeyA(hive, path.c_str());
+                       if (existed) WriteTree(hive, path.str(), *saved);
+                     },
+                     nullptr});
+}
+
+void InstallRollback::SaveValue(HKEY hive, const UString& key, const UString& name) {
+  if (!m_saved.insert("value:" + HiveName(hive) + Folded(key.str()) + "|" + Folded(name.str())).second) return;
+  DWORD type = 0, size = 0;
+  std::vector<BYTE> data;
+  kit::UniqueKey opened;
+  bool existed = RegOpenKeyExA(hive, key.c_str(), 0, KEY_QUERY_VALUE, opened.put()) == ERROR_SUCCESS &&
+                 RegQueryValueExA(opened.get(), name.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
+  if (existed) {
+    data.resize(size);
+    existed = RegQueryValueExA(opened.get(), name.c_str(), nullptr, &type, data.data(), &size) == ERROR_SUCCESS;
+    data.resize(size);
+  }
+  m_steps.push_back({[hive, key, name, existed, type, data] {
+                       kit::UniqueKey target;
+                       if (RegCreateKeyExA(hive, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, target.put(),
+                                           nullptr) != ERROR_SUCCESS)
+                         return;
+                       if (existed)
+                         RegSetValueExA(target.get(), name.c_str(), 0, type, data.data(), static_cast<DWORD>(data.size()));
+                       else
+                         RegDeleteValueA(target.get(), name.c_str());
+                     },
+                     nullptr});
+}
+
+void InstallRollback::Rollback() {
+  if (!m_steps.empty()) LogRecord(kLogWarnings, kRollback, UMessage::Format("%1, %2", "undoing the installation", static_cast<unsigned>(m_steps.size())));
+  for (auto it = m_steps.rbegin(); it != m_steps.rend(); ++it)
+    if (it->undo) it->undo();
+  m_steps.clear();
+  m_saved.clear();
+}
+
+void InstallRollback::Commit() {
+  for (Step& step : m_steps)
+    if (step.commit) step.commit();
+  m_steps.clear();
+  m_saved.clear();
+}
