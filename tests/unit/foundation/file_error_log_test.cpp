@@ -12,6 +12,7 @@
 #include "foundation/handles.h"
 #include "foundation/m_folders.h"
 #include "foundation/m_sys.h"
+#include "kit_build_identity.h"
 #include "support/log_file_support.h"
 #include "support/registry_sandbox.h"
 
@@ -58,6 +59,8 @@ std::vector<std::string> HeaderBlock(int level) {
       "0,,,,  =====================================",
       "0,,,,  ",
   };
+  // A build that pins the development signers says so after the locale.
+  if (KITLOADER_DEVELOPMENT_SIGNERS) block.insert(block.begin() + 4, "0,,,,  " KITLOADER_BUILD_NOTICE);
   if (level >= 48) block.push_back("48,,,, current log level = " + std::to_string(level));
   return block;
 }
