@@ -238,7 +238,10 @@ TEST_F(LogFile, AnOverflowIsRotatedAtTheNextFiftiethLine) {
 // can be made; a 50th line inside a header block has the size looked up at
 // the next line. Either way every line ends up once in the log or its backup.
 TEST_F(LogFile, ARotationWaitsForACompleteCopyAndForTheLineAfterAHeader) {
-  const struct { bool holdBackup, fiftiethInHeader; DWORD rotatedAt; } cases[] = {{0, 0, 50}, {1, 0, 100}, {0, 1, 53}};
+  // A header block of a development build holds one line more.
+  const DWORD header = static_cast<DWORD>(HeaderBlock(63).size());
+  const struct { bool holdBackup, fiftiethInHeader; DWORD rotatedAt; } cases[] = {
+      {0, 0, 50}, {1, 0, 100}, {0, 1, 46 + header}};
   const std::string before(3000, 'e');
   for (const auto& c : cases) {
     SCOPED_TRACE(c.rotatedAt);
@@ -259,7 +262,7 @@ TEST_F(LogFile, ARotationWaitsForACompleteCopyAndForTheLineAfterAHeader) {
       if (log.WriteCount() == 60) held.reset();
       log.WriteNotice(("line " + std::to_string(++n) + "\n").c_str());
     }
-    EXPECT_EQ(log.WriteCount(), c.rotatedAt + 7) << "rotated at its line, then a header block";
+    EXPECT_EQ(log.WriteCount(), c.rotatedAt + header) << "rotated at its line, then a header block";
     const std::string both = kittest::ReadTextFile(temp.LogPath() + ".bak") + kittest::ReadTextFile(temp.LogPath());
     EXPECT_EQ(both.compare(0, before.size(), before), 0) << "the backup holds the whole old log";
     for (int i = 1; i <= n; ++i) {
