@@ -1,11 +1,8 @@
 #!/bin/sh
-# scripts/make-package signs with the maker's identity as a release does:
-#   check.sh <source root> <work folder>
-# - from the PKCS#12 file the development PKI script makes, with its password
-#   file: the package verifies up to the development root and its signer is
-#   pair 1; with a wrong password it fails and leaves no package;
-# - from certificate and key files, timestamped by an RFC 3161 authority
-#   reached at a URL (a local one, tsa_server.py): the timestamp verifies.
+# scripts/make-package signs with the maker's identity: check.sh <root> <work>
+# - the PKCS#12 file of make-pki.sh and its password: verifies up to the
+#   development root, signed by pair 1; a wrong password leaves no package;
+# - files, timestamped by an RFC 3161 authority at a URL (tsa_server.py).
 set -eu
 root=$1 work=$2
 rm -rf "$work"
@@ -15,8 +12,7 @@ server=""
 trap '[ -z "$server" ] || kill "$server" 2>/dev/null || true' EXIT
 pki="$root/pki"
 echo "a file of the package" >"$work/files/note.txt"
-printf 'kitloader' >"$work/password"
-printf 'wrong' >"$work/wrong"
+printf 'kitloader' >"$work/password"; printf 'wrong' >"$work/wrong"
 
 "$root/scripts/make-package" "$work/files" "$work/p12.cab" --pkcs12 "$pki/signers/signer01.p12" \
   --password-file "$work/password" >/dev/null
