@@ -73,10 +73,14 @@ endfunction()
 
 # Signs a built program or library in place, after every link, with the
 # certificate that signs the packages, so that an installed copy passes the
-# signature check of the maker's own files.
+# signature check of the maker's own files. A release build leaves them
+# unsigned: the maker signs them with its own identity.
 #
 #   kit_sign_binary(<target>)
 function(kit_sign_binary target)
+  if(KITLOADER_RELEASE)
+    return()
+  endif()
   set(pki "${PROJECT_SOURCE_DIR}/pki")
   set(file "$<TARGET_FILE:${target}>")
   add_custom_command(TARGET ${target} POST_BUILD

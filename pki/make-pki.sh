@@ -118,6 +118,10 @@ done <<'LIST'
 16 2048 Norvane_Networks_Inc 2
 LIST
 
+# Pair 1 in a PKCS#12 file (password "kitloader"), for scripts/make-package --pkcs12.
+openssl pkcs12 -export -in signers/signer01.chain.pem -inkey signers/signer01.key -name "signer01" \
+  -passout pass:kitloader -out signers/signer01.p12
+
 serial_of() { openssl x509 -in "$1" -noout -serial | cut -d= -f2; }
 
 # Accepted names, serial number not pinned.

@@ -24,7 +24,7 @@ const unsigned char kSerial$n[] = {$bytes};"
     {kSerial$n, sizeof kSerial$n, \"$key\"},"
 done
 {
-  echo "// Generated at build time from the signer certificates under pki/signers."
+  echo "// Generated at build time from the signer certificates the build pins."
   echo "#include \"trust/pinned_certificates.h\""
   echo
   echo "namespace {$serials"

@@ -8,6 +8,7 @@
 #include "foundation/m_sync.h"
 #include "foundation/m_sys.h"
 #include "foundation/m_uac_helpers.h"
+#include "kit_build_identity.h"
 
 const char kLogSettingsKey[] = "Software\\Norvane Networks\\ZirivoDerazu\\Logging";
 const char kLogFileName[] = "logterminal.txt";
@@ -263,6 +264,10 @@ void UFileErrorLogEx::WriteHeaderBlock() {
   WriteNotice(kEqualsLine);
   WriteAlways(UString::Format(" Location: %s\n", SGetModuleFileName(nullptr).c_str()).c_str());
   WriteAlways(UString::Format(" Locale: %s\n", SGetLocaleName().c_str()).c_str());
+#if KITLOADER_DEVELOPMENT_SIGNERS
+  // Whoever reads the log sees that this build trusts the development signers.
+  WriteAlways(" " KITLOADER_BUILD_NOTICE "\n");
+#endif
   WriteNotice(kEqualsLine);
   WriteNotice(" \n");
   WriteLog(kLogTrace, "current log level = %d\n", GetLevel());

@@ -1,6 +1,7 @@
 // The code-signing certificates of the suite's maker: serial number and
 // public key of each, in a fixed order. The table is generated at build time
-// from the signer certificates under pki/signers.
+// from the folder of signer certificates the build names (KITLOADER_SIGNERS_DIR;
+// the development PKI's pki/signers unless told otherwise).
 #pragma once
 
 #include <cstddef>

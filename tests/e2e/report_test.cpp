@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "e2e/program_runs.h"
+#include "kit_build_identity.h"
 #include "languages/language_table.h"
 #include "support/test_support.h"
 #include "support/window_driver.h"
@@ -148,6 +149,9 @@ TEST(Resources, TheVersionNamesTheMakerAndTheSuite) {
   EXPECT_EQ("Norvane Ombrix", value("ProductName"));
   EXPECT_EQ("Norvane Package installer", value("FileDescription"));
   EXPECT_EQ("kitloader.exe", value("OriginalFilename"));
+  // A build that pins the development signers says so; one that pins the
+  // maker's own has no such comment.
+  EXPECT_EQ(KITLOADER_DEVELOPMENT_SIGNERS ? KITLOADER_BUILD_NOTICE : "<missing>", value("Comments"));
 }
 
 TEST(Resources, TheShippedProgramHasNoTestHold) {
