@@ -152,6 +152,7 @@ TEST(RegistrationE2E, AnUpdateThatFailsLateLeavesThePreviousVersion) {
   Forget(HKEY_LOCAL_MACHINE, kViewer, {control, inf});
   ASSERT_EQ(0u, Install("ombrixctl-1.0.0.1", "ombrixctl", kViewer, "1,0,0,1").exitCode);
   const std::string file = kittest::ReadTextFile(control), infText = kittest::ReadTextFile(inf);
+  kittest::WriteTextFile(control + ".4294967292-0-1.old", "moved aside by a run that was killed");  // goes too
   kittest::FactsFile facts("[process.waits]\r\nHookRun=100\r\n");  // the hook's waits, of the testable program
   for (const auto& [package, cancel] : {std::pair<const char*, bool>{"ombrixctl-2.0.0.1-badcopy", false},
                                         {"ombrixctl-2.0.0.1-badhook", false},
