@@ -119,7 +119,9 @@ TEST(KillPoints, AnInterruptedInstallationIsFinishedByTheNextRun) {
   StagePackage(previous, "ombrixctl-1.0.0.1", "1,0,0,1");
   auto prepare = [&] {
     forget();
-    if (s.installed) EXPECT_EQ(0u, previous.Run("/s").exitCode) << previous.Log();
+    if (s.installed) {
+      EXPECT_EQ(0u, previous.Run("/s").exitCode) << previous.Log();
+    }
     if (s.serverLost) RegDeleteTreeA(HKEY_LOCAL_MACHINE, (written[0] + "\\InprocServer32").c_str());
   };
   const std::string log = stage.tempFolder() + "\\logterminal.txt";
