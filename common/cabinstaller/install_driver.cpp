@@ -219,6 +219,9 @@ int UKitLoader::InstallPackage(const UString& cabPath, int flags) {
     if (r != 0) KL_THROW(r, kInstall, "EXCEPTION - %s, %s", "GetSection() failed", entry.second.c_str());
     r = ProcessHook(hook, cabFolder.c_str(), m_strTargetFolder.c_str(), infPath.c_str(), nullptr);
     if (r != 0) KL_THROW(r, kInstall, "EXCEPTION - %s", "ProcessHook() failed");
+    // Cancel pressed while a hook's program ran ends its wait: the
+    // installation is then undone, not made final.
+    if (m_bRequestToStop.load()) KL_THROW(ERROR_CANCELLED, kInstall, "EXCEPTION - %s", "installation aborted");
   }
 
   if (!hadCode && hooks.empty()) {

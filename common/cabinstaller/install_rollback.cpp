@@ -2,6 +2,8 @@
 #include "cabinstaller/install_rollback.h"
 
 #include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <utility>
 
@@ -78,9 +80,55 @@ std::string Folded(std::string text) {
   return text;
 }
 
+// When a process started, in hexadecimal: with its id, it names the process
+// that moved a file aside even once its id has been given to another.
+std::string StartStamp(HANDLE process) {
+  FILETIME created{}, unused{}, kernel{}, user{};
+  if (!GetProcessTimes(process, &created, &unused, &kernel, &user)) return "0";
+  char text[20];
+  std::snprintf(text, sizeof text, "%08lX%08lX", created.dwHighDateTime, created.dwLowDateTime);
+  return text;
+}
+
+// Whether a file named "<name>.<process>-<start>-<n>.old" was moved aside by
+// a process that has ended (another process with its id aside).
+bool MovedAsideByAnEndedRun(const std::string& name) {
+  if (name.size() < 10 || Folded(name.substr(name.size() - 4)) != ".old") return false;
+  const std::size_t end = name.size() - 4, dot = name.rfind('.', end - 1);
+  if (dot == std::string::npos) return false;
+  const std::string token = name.substr(dot + 1, end - dot - 1);
+  const std::size_t first = token.find('-'), second = token.find('-', first + 1);
+  if (first == 0 || first == std::string::npos || second == std::string::npos || second == first + 1 ||
+      second + 1 == token.size() || token.find_first_not_of("0123456789-ABCDEF") != std::string::npos)
+    return false;
+  const DWORD processId = static_cast<DWORD>(std::strtoul(token.c_str(), nullptr, 10));
+  if (processId == GetCurrentProcessId()) return false;
+  kit::UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, processId));
+  if (!process) return GetLastError() == ERROR_INVALID_PARAMETER;  // no such process; one we may not open may be it
+  return WaitForSingleObject(process.get(), 0) != WAIT_TIMEOUT ||
+         StartStamp(process.get()) != token.substr(first + 1, second - first - 1);
+}
+
 std::string HiveName(HKEY hive) { return hive == HKEY_CURRENT_USER ? "HKCU\\" : hive == HKEY_LOCAL_MACHINE ? "HKLM\\" : "?\\"; }
 
 }  // namespace
+
+void RemoveFilesMovedAsideByEndedRuns(const UString& folder) {
+  // A folder that leads elsewhere (a junction in the user's profile) is left alone.
+  const DWORD attributes = GetFileAttributesA(folder.c_str());
+  if (folder.empty() || attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return;
+  WIN32_FIND_DATAA item;
+  kit::UniqueFind search(FindFirstFileA((folder + "\\*.old").c_str(), &item));
+  if (!search) return;
+  do {
+    if ((item.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+        !MovedAsideByAnEndedRun(item.cFileName))
+      continue;
+    const UString path = folder + "\\" + item.cFileName;
+    LogRecord(kLogWarnings, kRollback, UMessage::Format("%1, %2", "removing a file an ended run moved aside", path));
+    if (!RemoveFile(path)) MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  } while (FindNextFileA(search.get(), &item));
+}
 
 DWORD CheckFileReplaceable(const UString& path) {
   if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return 0;
@@ -96,8 +144,8 @@ DWORD InstallRollback::PrepareFile(const UString& path) {
     m_steps.push_back({[path] { RemoveFile(path); }, nullptr});
     return 0;
   }
-  const UString aside =
-      path + UString::Format(".%lu-%u.old", static_cast<unsigned long>(GetCurrentProcessId()), ++m_asideCount);
+  const UString aside = path + UString::Format(".%lu-%s-%u.old", static_cast<unsigned long>(GetCurrentProcessId()),
+                                               StartStamp(GetCurrentProcess()).c_str(), ++m_asideCount);
   if (!MoveFileExA(path.c_str(), aside.c_str(), 0)) {
     const DWORD error = GetLastError();
     m_saved.erase("file:" + Folded(path.str()));

@@ -46,6 +46,11 @@ class InstallRollback {
   unsigned m_asideCount = 0;
 };
 
+// Removes from `folder` the files that runs which have ended (a run killed
+// in the middle of an installation) moved aside and left there: a running
+// installation keeps its own. One still in use goes at the next restart.
+void RemoveFilesMovedAsideByEndedRuns(const UString& folder);
+
 // Whether an installed file could be moved aside: no other handle keeps it
 // from being renamed or deleted (a file opened without delete sharing).
 // A read-only file can. 0, or the error of the open.

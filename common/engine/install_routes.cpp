@@ -4,6 +4,7 @@
 // user-mode installer) until one succeeds.
 #include <cstdio>
 
+#include "cabinstaller/install_rollback.h"
 #include "engine/USmartUpdateEx.h"
 #include "foundation/handles.h"
 #include "foundation/m_folders.h"
@@ -140,6 +141,11 @@ std::int32_t USmartUpdateEx::RunObjectProc() {
     if (serviceUpdate)
       LogRecord(kLogTrace, kRunObjectProc, UMessage::Format("%1, %2", "update Service itself", m_strClassId));
     const bool perUserAllowed = m_cKitLoader.m_bPerUserAllowed && !IsServiceClass(classId);
+
+    // A run killed in the middle of an installation leaves the files it
+    // moved aside; the next run removes them, also when nothing is installed.
+    for (const UString& folder : {SGetDownloadedProgramFilesFolder(), SGetUserDownloadedProgramFilesFolder(false)})
+      RemoveFilesMovedAsideByEndedRuns(folder);
 
     if (!isProceedWithUpdate()) {
       LogRecord(kLogTrace, kRunObjectProc,

@@ -21,6 +21,9 @@ const int kPieceSize = 10000;
 // The longest folder name CreateUniqueTempFolder makes: a backslash, the
 // prefix and eight numbers of up to three digits.
 const std::size_t kUniqueNameLength = 1 + 12 + 8 * 3;
+// The result of a package of zero bytes, local or downloaded: the program's
+// general failure, which callers have been told to expect for it.
+const int kEmptyPackage = -1;
 
 // Whether the transfer posts its progress: only to a window, and only when
 // the size is known.
@@ -42,7 +45,7 @@ void CheckLocalPackage(const UString& path, const char* codebase) {
              "Installation package cannot be read", codebase, SGetErrorText(GetLastError()).c_str());
   LARGE_INTEGER size{};
   if (GetFileSizeEx(file.get(), &size) && size.QuadPart == 0)
-    KL_THROW(ERROR_INVALID_DATA, kDownloadFunction, "EXCEPTION - %s, %s", "Installation package is empty", codebase);
+    KL_THROW(kEmptyPackage, kDownloadFunction, "EXCEPTION - %s, %s", "Installation package is empty", codebase);
 }
 
 // What the codebase names must be something this engine can fetch.
@@ -196,7 +199,7 @@ int USmartUpdateEx::LoadCAB(GetCABInfo* request) {
                UString::Format("%llu of %lu bytes", received, static_cast<unsigned long>(total)).c_str());
     }
     if (received == 0) {
-      keptError = ERROR_INVALID_DATA;
+      keptError = static_cast<DWORD>(kEmptyPackage);
       KL_THROW(-1, kLoadFunction, "EXCEPTION - %s, %s", "Installation package is empty", request->url.c_str());
     }
   });

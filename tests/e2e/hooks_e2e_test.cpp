@@ -2,7 +2,6 @@
 // becomes the run's exit code, and a program that outlasts the installer's
 // waits (shortened in the test build) is left running while the run ends.
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -14,18 +13,6 @@
 #include "support/test_support.h"
 
 namespace {
-
-// The started program `name` whose parent is `parentId`.
-kit::UniqueHandle ChildNamed(DWORD parentId, const char* name) {
-  kit::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  PROCESSENTRY32 entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry)) {
-    if (entry.th32ParentProcessID == parentId && _stricmp(entry.szExeFile, name) == 0)
-      return kit::UniqueHandle(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
-  }
-  return kit::UniqueHandle();
-}
 
 TEST(HooksE2E, ARestartIsTheExitCodeAndASlowProgramIsLeftRunning) {
   kittest::KitloaderStage stage;
@@ -49,7 +36,7 @@ TEST(HooksE2E, ARestartIsTheExitCodeAndASlowProgramIsLeftRunning) {
   EXPECT_FALSE(waited.timedOut);
   EXPECT_NE(log.find("GetExitCodeProcess() result (exit code, cmd), 259"), std::string::npos) << log;
   EXPECT_NE(log.find("result of installation, failed"), std::string::npos) << log;
-  kit::UniqueHandle program = ChildNamed(kitloaderId, "ombrixwait.exe");
+  kit::UniqueHandle program = kittest::ChildNamed(kitloaderId, "ombrixwait.exe");
   ASSERT_TRUE(program);
   EXPECT_EQ(WaitForSingleObject(program.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
   TerminateProcess(program.get(), 1);

@@ -1,8 +1,11 @@
 // Runs the real kitloader.exe from a staged folder of its own.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
+#include "foundation/handles.h"
 #include "support/test_support.h"
 
 namespace kittest {
@@ -31,5 +34,8 @@ class KitloaderStage {
   TempFolder m_program;
   TempFolder m_temp;
 };
+
+// The started program `name` whose parent is `parentId`.
+kit::UniqueHandle ChildNamed(DWORD parentId, const char* name);
 
 }  // namespace kittest

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <utility>
 #include <string>
 
 #include "e2e/kitloader_run.h"
@@ -14,6 +15,7 @@
 #include "support/platform_facts_support.h"
 #include "support/registry_sandbox.h"
 #include "support/sample_control.h"
+#include "support/window_driver.h"
 
 namespace {
 
@@ -81,10 +83,13 @@ void ExpectRecord(HKEY hive, const std::string& classId, const std::string& vers
 }
 
 // Runs a package staged as `name`: with a class, through setup.inf (and the
-// update decision), otherwise given with /i.
+// update decision), otherwise given with /i. `cancelInHook`: with its
+// window, Cancel pressed once the package's hook started exit_with.exe,
+// which is then ended.
 struct Outcome { std::string log; DWORD exitCode; };
 Outcome Install(const std::string& package, const std::string& name, const std::string& classId = "",
-            const std::string& version = "", const std::string& program = "", bool withUserRegister = false) {
+            const std::string& version = "", const std::string& program = "", bool withUserRegister = false,
+            bool cancelInHook = false) {
   kittest::KitloaderStage stage(program);
   kittest::CopyFileOrFail(kittest::WindowsPathOf(KITLOADER_PACKAGE_DIR "/" + package + ".cab"),
                           stage.folder() + "\\" + name + ".cab");
@@ -94,6 +99,19 @@ Outcome Install(const std::string& package, const std::string& name, const std::
   if (!classId.empty())
     stage.WriteSetupInf("[CabFiles]\r\n" + name + ".cab=1\r\n[" + name + ".cab]\r\nCLSID=" + classId +
                         "\r\nFileVersion=" + version + "\r\nfile=thiscab\r\n");
+  if (cancelInHook) {
+    kittest::ChildProcess process = stage.Start("");
+    const HWND progress = kittest::WaitForWindow(process.handle(), process.id(), kittest::IsProgressWindow);
+    kit::UniqueHandle hook;
+    while (progress && !(hook = kittest::ChildNamed(process.id(), "exit_with.exe")) &&
+           WaitForSingleObject(process.handle(), 0) == WAIT_TIMEOUT)
+      Sleep(1);
+    kittest::PressButton(progress, IDCANCEL);
+    kittest::PressButton(kittest::WaitForWindow(process.handle(), process.id(), kittest::IsMessageBox), IDOK);
+    const DWORD exitCode = process.Wait().exitCode;
+    if (hook && TerminateProcess(hook.get(), 1)) WaitForSingleObject(hook.get(), 10000);
+    return {stage.Log(), exitCode};
+  }
   const kittest::ProcessResult run = stage.Run(classId.empty() ? "/s /i " + name + ".cab" : "/s");
   return {stage.Log(), run.exitCode};
 }
@@ -125,17 +143,24 @@ TEST(RegistrationE2E, AMachineControlIsRecordedSkippedAndRepaired) {
 }
 
 // An update that fails after 2.0 was placed, registered and recorded (a file
-// placed after the control, a hook) puts 1.0 back: its file, class, record
-// and INF copy, and the next run finds it current.
+// placed after the control, a hook), or is cancelled while its hook's program
+// runs, puts 1.0 back: its file, class, record and INF copy, and the next
+// run finds it current.
 TEST(RegistrationE2E, AnUpdateThatFailsLateLeavesThePreviousVersion) {
   const std::string dpf = SGetDownloadedProgramFilesFolder().str(), control = dpf + "\\ombrixctl.dll";
   const std::string classKey = "Software\\Classes\\CLSID\\" + kViewer, inf = dpf + "\\ombrixctl.inf";
   Forget(HKEY_LOCAL_MACHINE, kViewer, {control, inf});
   ASSERT_EQ(0u, Install("ombrixctl-1.0.0.1", "ombrixctl", kViewer, "1,0,0,1").exitCode);
   const std::string file = kittest::ReadTextFile(control), infText = kittest::ReadTextFile(inf);
-  for (const char* package : {"ombrixctl-2.0.0.1-badcopy", "ombrixctl-2.0.0.1-badhook"}) {
+  kittest::WriteTextFile(control + ".4294967292-0-1.old", "moved aside by a run that was killed");  // goes too
+  kittest::FactsFile facts("[process.waits]\r\nHookRun=100\r\n");  // the hook's waits, of the testable program
+  for (const auto& [package, cancel] : {std::pair<const char*, bool>{"ombrixctl-2.0.0.1-badcopy", false},
+                                        {"ombrixctl-2.0.0.1-badhook", false},
+                                        {"ombrixctl-2.0.0.1-slowhook", true}}) {
     SCOPED_TRACE(package);
-    Outcome run = Install(package, "ombrixctl", kViewer, "2,0,0,1");
+    Outcome run = Install(package, "ombrixctl", kViewer, "2,0,0,1",
+                          cancel ? kittest::WindowsPathOf(KITLOADER_TESTABLE_EXE) : "", false, cancel);
+    EXPECT_EQ(cancel ? static_cast<DWORD>(-2) : 0u, run.exitCode) << run.log;
     EXPECT_NE(std::string::npos, run.log.find("undoing the installation")) << run.log;
     EXPECT_TRUE(file == kittest::ReadTextFile(control) && infText == kittest::ReadTextFile(inf));
     EXPECT_EQ(control, Text(HKEY_LOCAL_MACHINE, classKey + "\\InprocServer32", ""));

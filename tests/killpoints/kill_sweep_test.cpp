@@ -1,10 +1,11 @@
 // An installation cut short at any moment is finished by the next run: the
-// real kitloader.exe is terminated at points spread over an installation of
-// the signed sample control (by the lines it has logged, or by the time since
-// its start), then the same setup.inf runs again and must leave exactly what
-// an uninterrupted installation leaves: the files, the class, its type
-// library and program name, the Code Store Database record and the shared
-// counts. KITLOADER_LONG_TESTS=1 sweeps 60 points; otherwise 6.
+// real kitloader.exe is terminated at points spread over a first
+// installation of the signed sample control, its update from 1.0, its repair
+// and an installation of a package with hooks (by the lines it has logged, or
+// by the time since its start), then the same setup.inf runs again and must
+// leave exactly what an uninterrupted run leaves: the files, the class, its
+// type library and program name, the Code Store Database record and the
+// shared counts. KITLOADER_LONG_TESTS=1 sweeps 60 points each; otherwise 6.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -91,12 +92,38 @@ struct Stopwatch {
   DWORD Elapsed() const { return GetTickCount() - start; }
 };
 
+// A stage whose setup.inf lists `package` with the sample control's class.
+void StagePackage(const kittest::KitloaderStage& stage, const std::string& package, const std::string& version) {
+  const std::string cab = package.substr(0, package.find('-')) + ".cab";
+  kittest::CopyFileOrFail(kittest::WindowsPathOf(KITLOADER_PACKAGE_DIR "/" + package + ".cab"), stage.folder() + "\\" + cab);
+  stage.WriteSetupInf("[CabFiles]\r\n" + cab + "=1\r\n[" + cab + "]\r\nCLSID=" + kClass + "\r\nFileVersion=" +
+                      version + "\r\nfile=thiscab\r\n");
+}
+
 TEST(KillPoints, AnInterruptedInstallationIsFinishedByTheNextRun) {
-  kittest::KitloaderStage stage;
-  kittest::CopyFileOrFail(kittest::WindowsPathOf(KITLOADER_PACKAGE_DIR "/ombrixctl-1.0.0.1.cab"),
-                          stage.folder() + "\\ombrixctl.cab");
-  stage.WriteSetupInf(std::string("[CabFiles]\r\nombrixctl.cab=1\r\n[ombrixctl.cab]\r\nCLSID=") + kClass +
-                      "\r\nFileVersion=1,0,0,1\r\nfile=thiscab\r\n");
+  // With 1.0 installed before each run: the update; and when the class then
+  // loses its server: the repair.
+  const struct { const char* package; const char* version; bool installed, serverLost; } scenarios[] = {
+      {"ombrixctl-1.0.0.1", "1,0,0,1", false, false}, {"ombrixctl-2.0.0.1", "2,0,0,1", true, false},
+      {"ombrixctl-1.0.0.1", "1,0,0,1", true, true}, {"hook_inf", "1,0,0,1", false, false}};
+  const std::vector<std::string> written = kittest::SampleControlKeys();
+  auto forget = [] {
+    kittest::ForgetSampleControl();
+    for (const std::string& folder : kittest::SampleControlFolders())
+      for (const char* file : {"\\ombrixhook.dat", "\\ombrixrun.txt"}) DeleteFileA((folder + file).c_str());
+  };
+  for (const auto& s : scenarios) {
+  SCOPED_TRACE(s.package);
+  kittest::KitloaderStage stage, previous;
+  StagePackage(stage, s.package, s.version);
+  StagePackage(previous, "ombrixctl-1.0.0.1", "1,0,0,1");
+  auto prepare = [&] {
+    forget();
+    if (s.installed) {
+      EXPECT_EQ(0u, previous.Run("/s").exitCode) << previous.Log();
+    }
+    if (s.serverLost) RegDeleteTreeA(HKEY_LOCAL_MACHINE, (written[0] + "\\InprocServer32").c_str());
+  };
   const std::string log = stage.tempFolder() + "\\logterminal.txt";
   auto run = [&](DWORD killAtLine, DWORD killAtMs, std::string* lastLine) {
     DeleteFileA(log.c_str());
@@ -111,18 +138,18 @@ TEST(KillPoints, AnInterruptedInstallationIsFinishedByTheNextRun) {
     return process.Wait().exitCode;
   };
 
-  kittest::ForgetSampleControl();
+  prepare();
   const Stopwatch clock;
   ASSERT_EQ(0u, run(0, 0, nullptr)) << kittest::ReadTextFile(log);
   const DWORD installMs = clock.Elapsed(), installLines = static_cast<DWORD>(LineCount(kittest::ReadTextFile(log)));
   const std::string clean = Snapshot();
-  ASSERT_NE(std::string::npos, clean.find("InstalledVersion")) << clean;
+  ASSERT_NE(std::string::npos, clean.find(s.installed ? "InstalledVersion" : "ombrix")) << clean;
 
   // Even points by the log's lines, odd ones by time, both spread evenly.
   const char* longSweep = std::getenv("KITLOADER_LONG_TESTS");
   const DWORD points = longSweep && *longSweep == '1' ? 60 : 6;
   for (DWORD point = 0; point < points; ++point) {
-    kittest::ForgetSampleControl();
+    prepare();
     const DWORD share = point / 2 + 1, of = (points + 1) / 2 + 1;
     std::string killedAfter;
     const DWORD killed = point % 2 ? run(0, std::max<DWORD>(1, installMs * share / of), &killedAfter)
@@ -135,11 +162,11 @@ TEST(KillPoints, AnInterruptedInstallationIsFinishedByTheNextRun) {
 
   // The moment no timing hits for sure: registered, and killed before the
   // record (its program name and type library half written, say).
-  const std::vector<std::string> written = kittest::SampleControlKeys();
   for (const std::string& key : {written[1], written[2], written[3]}) RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str());
   EXPECT_EQ(0u, run(0, 0, nullptr)) << kittest::ReadTextFile(log);
   EXPECT_EQ(clean, Snapshot());
-  kittest::ForgetSampleControl();
+  }
+  forget();
 }
 
 }  // namespace
