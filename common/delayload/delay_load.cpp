@@ -16,8 +16,9 @@ namespace {
 constexpr DWORD kModuleNotFound = 0xC06D007E;
 constexpr DWORD kProcedureNotFound = 0xC06D007F;
 
+// Always a reference of its own: a DLL that another part of the process
+// loaded and frees later must stay while a slot points into it.
 HMODULE LoadSystemLibrary(const char* dll) {
-  if (HMODULE loaded = GetModuleHandleA(dll)) return loaded;
   char folder[MAX_PATH];
   const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return nullptr;
