@@ -2,7 +2,8 @@
 // trivial.exe (a program of the same toolchain that only starts and exits),
 // started alternately from this process so both see the same machine.
 //
-//   build/wine-run build/bench/start_bench.exe <name> <rounds> <goal> <stage folder> [<signed file>]
+//   build/wine-run build/bench/start_bench.exe <name> <rounds> <goal>[,<goal vs verify>] <stage folder>
+//                                              [<signed file> | /window]
 //
 // The stage folder holds kitloader.exe, its setup.inf and packages, and
 // trivial.exe; both run with the stage folder as their current and temporary
@@ -12,7 +13,9 @@
 //   RESULT <name> <median s> <reference median s> <ratio> <goal>
 // With a signed file, trivial.exe also runs with that file, checking its
 // signature once (what every no-op run must do for its installed control),
-// and a second line compares against that: "<name>_vs_verify".
+// and a second line compares against that: "<name>_vs_verify" (with the
+// second goal, if given). With /window, trivial.exe creates and destroys one
+// hidden window, as a program with a progress window must.
 //
 //   build/wine-run build/bench/start_bench.exe growth <rounds> <name>=<stage folder>...
 //
@@ -124,8 +127,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: kitloader.exe ended with %lu\n", argv[1], code);
     return 1;
   }
-  TimeRun(trivial, "", stage, code);
-  const std::string signedFile = argc == 6 ? " " + std::string(argv[5]) : std::string();
+  const std::string extra = argc == 6 ? argv[5] : "";
+  const std::string referenceArgs = extra == "/window" ? " /window" : "";
+  TimeRun(trivial, referenceArgs, stage, code);
+  const std::string signedFile = extra.empty() || extra == "/window" ? std::string() : " " + extra;
+  const std::string goals = argv[3];
+  const std::string goal = goals.substr(0, goals.find(','));
+  const std::string verifyGoal = goals.find(',') == std::string::npos ? goal : goals.substr(goals.find(',') + 1);
   std::vector<double> ours, reference, verify;
   for (int round = 0; round < rounds; ++round) {
     ours.push_back(TimeRun(kitloader, " /s", stage, code));
@@ -133,7 +141,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "%s: kitloader.exe ended with %lu in round %d\n", argv[1], code, round);
       return 1;
     }
-    reference.push_back(TimeRun(trivial, "", stage, code));
+    reference.push_back(TimeRun(trivial, referenceArgs, stage, code));
     if (signedFile.empty()) continue;
     verify.push_back(TimeRun(trivial, signedFile, stage, code));
     if (code != 0) std::fprintf(stderr, "%s: the signature check of%s failed\n", argv[1], signedFile.c_str());
@@ -142,10 +150,10 @@ int main(int argc, char** argv) {
   Report("kitloader", ours);
   Report("trivial", reference);
   const double ratio = Median(ours) / Median(reference);
-  std::printf("RESULT %s %.4f %.4f %.2f %s\n", argv[1], Median(ours), Median(reference), ratio, argv[3]);
+  std::printf("RESULT %s %.4f %.4f %.2f %s\n", argv[1], Median(ours), Median(reference), ratio, goal.c_str());
   if (verify.empty()) return 0;
   Report("trivial+sig", verify);
   std::printf("RESULT %s_vs_verify %.4f %.4f %.2f %s\n", argv[1], Median(ours), Median(verify),
-              Median(ours) / Median(verify), argv[3]);
+              Median(ours) / Median(verify), verifyGoal.c_str());
   return 0;
 }

@@ -6,6 +6,7 @@
 
 #include "engine/USmartUpdateEx.h"
 #include "engine/registration_checks.h"
+#include "engine/signer_trust.h"
 #include "engine/update_rules.h"
 #include "foundation/m_folders.h"
 #include "foundation/m_registry.h"
@@ -83,6 +84,9 @@ int USmartUpdateEx::applyUpdateSwitch(const char* classId, const char* codebase)
 
 int USmartUpdateEx::needUpdate(const char* classId, const char* codebase) {
   static const char kFunction[] = "USmartUpdateEx::needUpdate()";
+  // The signature and the registration checks below ask about the same
+  // installed file: one check answers both.
+  SignatureAnswers signatures;
   if (!classId || !*classId) {
     LogRecord(kLogTrace, kFunction, UString("a_csCLSID is empty - proceed with update"));
     return kDecisionInstall;

@@ -2,6 +2,8 @@
 
 #include <process.h>
 
+#include <cstring>
+
 #include "engine/codebase.h"
 #include "foundation/errorlog.h"
 #include "foundation/m_registry.h"
@@ -24,6 +26,9 @@ const int kMaxSendPasses = 8;
 // How long a stop waits for the worker once the library's calls were
 // aborted.
 const DWORD kWorkerEndWaitMs = 120000;
+// The worker's read-ahead buffer: a round between caller and worker brings up
+// to this much, what the connection has ready.
+const DWORD kReadAheadSize = 256 * 1024;
 
 const char* ProxySuffix(bool detected, bool capitalised) {
   if (!detected) return "";
@@ -194,32 +199,44 @@ void URLConnect::ThreadObjectProc() {
   });
 }
 
+// Reads until the read-ahead buffer is full or no data is ready. The first
+// query waits for data as before; a further one is asked only while it cannot
+// outlast the caller's wait: a query that finds nothing ready blocks up to
+// the connection's receive time-out (the caller's less a second), so the
+// worker asks again only within the command's first half second. At the end
+// of the data it returns what it has; the next command finds the end.
 void URLConnect::ReadAvailable(const char* function, const char* queryFailedText, const char* readFailedText) {
   HINTERNET request;
   {
     CriticalSectionLock lock(m_csHandles);
     request = m_hRequest.get();
   }
-  DWORD available = 0;
-  if (!request || !InternetQueryDataAvailable(request, &available, 0, 0)) {
-    m_dwLastError = request ? GetLastError() : ERROR_INVALID_HANDLE;
-    LogRecord(kLogWarnings, function, UMessage::Format(queryFailedText, SGetErrorText(m_dwLastError)));
-    m_iReadResult = -2;
-    return;
+  const DWORD started = GetTickCount();
+  const DWORD size = static_cast<DWORD>(m_iReadSize);
+  DWORD total = 0;
+  while (total < size) {
+    DWORD available = 0;
+    if (!request || !InternetQueryDataAvailable(request, &available, 0, 0)) {
+      if (total > 0) break;  // what was read comes first; the next read meets the failure
+      m_dwLastError = request ? GetLastError() : ERROR_INVALID_HANDLE;
+      LogRecord(kLogWarnings, function, UMessage::Format(queryFailedText, SGetErrorText(m_dwLastError)));
+      m_iReadResult = -2;
+      return;
+    }
+    if (available == 0) break;
+    const DWORD wanted = available < size - total ? available : size - total;
+    DWORD read = 0;
+    if (!InternetReadFile(request, static_cast<char*>(m_pReadBuffer) + total, wanted, &read)) {
+      if (total > 0) break;
+      m_dwLastError = GetLastError();
+      LogRecord(kLogWarnings, function, UMessage::Format(readFailedText, SGetErrorText(m_dwLastError)));
+      m_iReadResult = -2;
+      return;
+    }
+    total += read;
+    if (read == 0 || m_bStopRequested || m_dwReceiveTimeout <= 1000 || GetTickCount() - started >= 500) break;
   }
-  if (available == 0) {
-    m_iReadResult = 0;
-    return;
-  }
-  DWORD wanted = available < static_cast<DWORD>(m_iReadSize) ? available : static_cast<DWORD>(m_iReadSize);
-  DWORD read = 0;
-  if (!InternetReadFile(request, m_pReadBuffer, wanted, &read)) {
-    m_dwLastError = GetLastError();
-    LogRecord(kLogWarnings, function, UMessage::Format(readFailedText, SGetErrorText(m_dwLastError)));
-    m_iReadResult = -2;
-    return;
-  }
-  m_iReadResult = static_cast<int>(read);
+  m_iReadResult = static_cast<int>(total);
 }
 
 void CALLBACK URLConnect::StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID, DWORD) {
@@ -407,6 +424,7 @@ bool URLConnect::DialogOnScreen() {
 
 int URLConnect::Connect(const char* url) {
   m_strUrl = url;
+  m_dwAheadPos = m_dwAheadEnd = 0;  // nothing of an earlier connection is read
   Terminate(TERMINATE_START);
   if (!m_hWorker) {
     m_dwLastError = ERROR_NOT_ENOUGH_MEMORY;
@@ -434,25 +452,34 @@ int URLConnect::Connect(const char* url) {
 }
 
 int URLConnect::RunReadCommand(void* buffer, int size, const char* function) {
-  m_pReadBuffer = buffer;
-  m_iReadSize = size;
-  m_iReadResult = -1;
-  if (!m_hWorker) Terminate(TERMINATE_START);
-  m_iCommand = COMMAND_READ;
-  SetEvent(m_hCommandEvent.get());
-  if (WaitForSingleObject(m_hDoneEvent.get(), m_dwReceiveTimeout) != WAIT_OBJECT_0) {
-    LogRecord(kLogWarnings, function, UString("Worker thread did not exit. Forcing thread termination"));
-    Terminate(TERMINATE_HARD_STOP);
-    SetLastError(m_dwLastError);
-    return -2;
+  if (m_dwAheadPos == m_dwAheadEnd) {
+    if (m_readAhead.empty()) m_readAhead.resize(kReadAheadSize);
+    m_dwAheadPos = m_dwAheadEnd = 0;
+    m_pReadBuffer = m_readAhead.data();
+    m_iReadSize = static_cast<int>(m_readAhead.size());
+    m_iReadResult = -1;
+    if (!m_hWorker) Terminate(TERMINATE_START);
+    m_iCommand = COMMAND_READ;
+    SetEvent(m_hCommandEvent.get());
+    if (WaitForSingleObject(m_hDoneEvent.get(), m_dwReceiveTimeout) != WAIT_OBJECT_0) {
+      LogRecord(kLogWarnings, function, UString("Worker thread did not exit. Forcing thread termination"));
+      Terminate(TERMINATE_HARD_STOP);
+      SetLastError(m_dwLastError);
+      return -2;
+    }
+    const int result = m_iReadResult;
+    if (result == 0) return -1;
+    if (result < 0) {
+      SetLastError(m_dwLastError);
+      return -2;
+    }
+    m_dwAheadEnd = static_cast<DWORD>(result);
   }
-  const int result = m_iReadResult;
-  if (result == 0) return -1;
-  if (result < 0) {
-    SetLastError(m_dwLastError);
-    return -2;
-  }
-  return result;
+  const DWORD rest = m_dwAheadEnd - m_dwAheadPos;
+  const DWORD taken = rest < static_cast<DWORD>(size) ? rest : static_cast<DWORD>(size);
+  std::memcpy(buffer, m_readAhead.data() + m_dwAheadPos, taken);
+  m_dwAheadPos += taken;
+  return static_cast<int>(taken);
 }
 
 int URLConnect::Read(void* buffer, int size) {

@@ -91,7 +91,8 @@ class URLConnect {
   void ServeCommands(const std::function<void(int)>& run);
   // The body of COMMAND_READ in HTTP mode, logged under `function`.
   void ReadAvailable(const char* function, const char* queryFailedText, const char* readFailedText);
-  // Runs the current command's wait for a read: the shared part of Read.
+  // The shared part of Read: takes what the worker read ahead, or runs a read
+  // command that refills the read-ahead buffer and waits for it.
   int RunReadCommand(void* buffer, int size, const char* function);
   void CloseHttpHandles();
   void PostToOwner(UINT message, WPARAM wParam) const;
@@ -111,6 +112,12 @@ class URLConnect {
   kit::UniqueHandle m_hWorker;
   UString m_strUrl;
   std::atomic<bool> m_bStopRequested{false};
+  // What the worker read beyond the caller's last piece: the worker fills it
+  // with what the connection has ready, the caller's reads take from it, and
+  // only an empty one costs a round to the worker.
+  std::vector<char> m_readAhead;
+  DWORD m_dwAheadPos = 0;
+  DWORD m_dwAheadEnd = 0;
   void* m_pReadBuffer = nullptr;
   int m_iReadSize = 0;
   std::atomic<int> m_iReadResult{-1};
