@@ -15,13 +15,17 @@ constexpr char kUsageText[] =
     "/s - \tSilent; display no message boxes\n"
     "/? - \tPrint this message\n";
 
+// The creation parameter of a progress window that is not shown.
+constexpr LPARAM kProgressStaysHidden = 1;
+
 // The program's own resources live in the executable.
 HINSTANCE ResourceModule() { return GetModuleHandleA(nullptr); }
 
 }  // namespace
 
 HWND CreateProgressWindow(HINSTANCE instance, bool show) {
-  HWND window = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, &ProgressDlgProc, 0);
+  HWND window = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, &ProgressDlgProc,
+                                   show ? 0 : kProgressStaysHidden);
   if (!window) {
     LogRecord(kLogWarnings, "CreateProgressWindow()",
               UMessage::Format("CreateDialogParam() failed, %1", static_cast<std::uint32_t>(GetLastError())));
@@ -38,10 +42,13 @@ void DestroyProgressWindow(HWND window) {
   DestroyWindow(window);
 }
 
-INT_PTR CALLBACK ProgressDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK ProgressDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
-      return TRUE;
+      // A window nobody sees takes no keyboard focus: giving it one starts
+      // the input method's COM support for nothing. Shown later, the window
+      // gets its focus when it is activated.
+      return lParam != kProgressStaysHidden;
     case WM_COMMAND:
       // The close box arrives here as IDCANCEL too.
       if (LOWORD(wParam) == IDCANCEL) {

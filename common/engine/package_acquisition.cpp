@@ -159,6 +159,7 @@ int USmartUpdateEx::LoadCAB(GetCABInfo* request) {
     if (!m_strUserAgent.empty()) urlc.m_strUserAgent = m_strUserAgent;
     urlc.m_dwReceiveTimeout = m_dwTransferReceiveTimeoutMs;
     urlc.m_bNoDialogs = m_bSilent;
+    urlc.m_bNoCacheWrite = true;
 
     const int connected = urlc.Connect(request->url.c_str());
     if (connected < 1) {

@@ -273,7 +273,8 @@ void URLConnect::BeginConnection() {
       m_dwLastError = m_hRoot ? GetLastError() : ERROR_INVALID_HANDLE;
     } else {
       m_hRequest.reset(HttpOpenRequestA(m_hConnection.get(), m_strVerb.c_str(), path.c_str(), nullptr, nullptr,
-                                        nullptr, m_dwRequestFlags | (secure ? INTERNET_FLAG_SECURE : 0),
+                                        nullptr, m_dwRequestFlags | (secure ? INTERNET_FLAG_SECURE : 0) |
+                                            (m_bNoCacheWrite ? INTERNET_FLAG_NO_CACHE_WRITE : 0),
                                         reinterpret_cast<DWORD_PTR>(this)));
       if (!m_hRequest) m_dwLastError = GetLastError();
       request = m_hRequest.get();

@@ -80,6 +80,9 @@ class URLConnect {
   // No dialog may be shown (a silent run): a problem a dialog would settle
   // is refused at once instead of waiting for an answer nobody gives.
   bool m_bNoDialogs = false;
+  // The response goes to a file of the caller's: the library keeps no second
+  // copy of it in the user's internet cache.
+  bool m_bNoCacheWrite = false;
   std::vector<char> m_body;  // sent with "POST" and "PUT" only
 
  protected:

@@ -2,6 +2,8 @@
 
 #include <tlhelp32.h>
 
+#include <vector>
+
 #include <gtest/gtest.h>
 
 namespace kittest {
@@ -25,15 +27,35 @@ ProcessResult KitloaderStage::Run(const std::string& arguments, const std::strin
   return Start(arguments, currentFolder).Wait();
 }
 
-kit::UniqueHandle ChildNamed(DWORD parentId, const char* name) {
+namespace {
+
+// The children of `parentId`, those named `name` only when one is given.
+std::vector<kit::UniqueHandle> Children(DWORD parentId, const char* name) {
+  std::vector<kit::UniqueHandle> found;
   kit::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   PROCESSENTRY32 entry{};
   entry.dwSize = sizeof entry;
   for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry)) {
-    if (entry.th32ParentProcessID == parentId && _stricmp(entry.szExeFile, name) == 0)
-      return kit::UniqueHandle(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+    if (entry.th32ParentProcessID == parentId && (!name || _stricmp(entry.szExeFile, name) == 0))
+      found.emplace_back(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
   }
-  return kit::UniqueHandle();
+  return found;
+}
+
+}  // namespace
+
+kit::UniqueHandle ChildNamed(DWORD parentId, const char* name) {
+  std::vector<kit::UniqueHandle> found = Children(parentId, name);
+  return found.empty() ? kit::UniqueHandle() : std::move(found.front());
+}
+
+void EndChildrenOf(DWORD parentId) {
+  if (parentId == 0) return;  // the processes started from outside the prefix
+  for (kit::UniqueHandle& child : Children(parentId, nullptr)) {
+    if (!child) continue;
+    TerminateProcess(child.get(), 1);
+    WaitForSingleObject(child.get(), 10000);
+  }
 }
 
 }  // namespace kittest

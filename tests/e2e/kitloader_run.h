@@ -38,4 +38,9 @@ class KitloaderStage {
 // The started program `name` whose parent is `parentId`.
 kit::UniqueHandle ChildNamed(DWORD parentId, const char* name);
 
+// Ends every program `parentId` started. A run terminated while it started a
+// hook program can leave that program created but never resumed: it would
+// stay forever, holding what it inherited.
+void EndChildrenOf(DWORD parentId);
+
 }  // namespace kittest

@@ -135,7 +135,9 @@ TEST(KillPoints, AnInterruptedInstallationIsFinishedByTheNextRun) {
       Sleep(1);
     }
     if (lastLine) *lastLine = LastLine(kittest::ReadTextFile(log));
-    return process.Wait().exitCode;
+    const DWORD id = process.id(), code = process.Wait().exitCode;
+    kittest::EndChildrenOf(id);
+    return code;
   };
 
   prepare();

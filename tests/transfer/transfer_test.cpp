@@ -136,6 +136,15 @@ void Check(const Scenario& s, const TempRoot& temp, kittest::MemoryLog& log, boo
   if (s.code == 0) {
     EXPECT_TRUE(kittest::HoldsServerPattern(out.path, s.size)) << out.path;
     EXPECT_EQ(temp.folder.path() + "\\", out.path.substr(0, temp.folder.path().size() + 1));
+    // The package is kept once, in its own folder: never again in the user's
+    // internet cache.
+    using CacheEntryInfo = BOOL(WINAPI*)(const char*, INTERNET_CACHE_ENTRY_INFOA*, DWORD*);
+    const auto cached = reinterpret_cast<CacheEntryInfo>(
+        reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("wininet.dll"), "GetUrlCacheEntryInfoA")));
+    DWORD size = 0;
+    const std::string url = s.codebase.substr(0, s.codebase.find('#'));
+    ASSERT_TRUE(cached);
+    EXPECT_FALSE(cached(url.c_str(), nullptr, &size) || GetLastError() != ERROR_FILE_NOT_FOUND) << url;
     if (s.progress) {
       EXPECT_EQ(static_cast<long long>(s.size / 100), out.total);
       EXPECT_NEAR(out.total, out.sum, out.pieces);
