@@ -5,8 +5,8 @@
 #include <functional>
 
 #include "engine/USmartUpdateEx.h"
-#include "engine/component_catalogue.h"
-#include "engine/update_rules.h"
+#include "components/component_catalogue.h"
+#include "components/update_rules.h"
 #include "foundation/m_registry.h"
 #include "support/registry_sandbox.h"
 #include "support/test_support.h"

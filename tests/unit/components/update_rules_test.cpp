@@ -1,12 +1,12 @@
 // The update decision's pure rules and the catalogue's lookups, from tables.
-#include "engine/update_rules.h"
+#include "components/update_rules.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
 
-#include "engine/component_catalogue.h"
+#include "components/component_catalogue.h"
 
 namespace {
 
