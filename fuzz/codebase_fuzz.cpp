@@ -1,5 +1,5 @@
 // Codebases, URLs and the class identifiers that pick the install route.
-#include "engine/codebase.h"
+#include "http/codebase.h"
 #include "engine/route_decision.h"
 #include "fuzz/fuzz_input.h"
 

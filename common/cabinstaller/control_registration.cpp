@@ -9,8 +9,8 @@
 
 #include "cabinstaller/UKitLoader.h"
 #include "cabinstaller/distribution_unit_rules.h"
-#include "engine/USmartUpdateEx.h"
-#include "engine/component_catalogue.h"
+#include "components/component_catalogue.h"
+#include "components/installed_components.h"
 #include "foundation/fault_guard.h"
 #include "foundation/handles.h"
 #include "foundation/m_folders.h"
@@ -209,7 +209,7 @@ UString UKitLoader::SGetUserRegister() {
       }
     }
     UString server;
-    USmartUpdateEx::ReadInstalledPath(server, false, kInstallerControlClassId, "");
+    ReadInstalledPath(server, false, kInstallerControlClassId, "");
     if (server.empty()) return;
     const UString candidate = FolderOf(server) + "\\" + kUserRegisterApp;
     if (UserRegisterOpens(candidate)) found = candidate;

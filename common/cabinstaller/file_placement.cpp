@@ -12,7 +12,7 @@
 #include "cabinstaller/UKitLoader.h"
 #include "cabinstaller/cab_directory.h"
 #include "cabinstaller/file_section.h"
-#include "engine/USmartUpdateEx.h"
+#include "components/installed_components.h"
 #include "foundation/handles.h"
 #include "foundation/m_folders.h"
 #include "foundation/m_io.h"
@@ -22,11 +22,6 @@ namespace {
 const char kPlace[] = "UKitLoader::ProcessSection()";
 constexpr int kMaxCopyAttempt = 50;
 constexpr UINT kDialogNotice = WM_USER + 0x30;  // wParam 0: a box opens, 1: it closed
-
-bool FileFound(const UString& path) {
-  WIN32_FIND_DATAA data;
-  return static_cast<bool>(kit::UniqueFind(FindFirstFileA(path.c_str(), &data)));
-}
 
 // Makes every missing folder level of a file name below its destination
 // folder (the destination itself must exist: nothing above it is made).
@@ -107,7 +102,7 @@ UString UKitLoader::CommonPath(const UString& fileName) {
   if (known != m_reads.commonPaths.end()) return known->second;
   UString path;
   if (name.empty() || name.find_first_of("\\/*?:") != std::string::npos || name.back() == '.' || name.back() == ' ') {
-    USmartUpdateEx::LookupCommonPath(path, fileName.c_str(), nullptr);
+    LookupCommonPath(path, fileName.c_str(), nullptr);
     // Only a file below one of the two folders is a shared file.
     if (!path.empty() && !cab::LiesWithin(SGetSystemDirectory().str(), path.str()) &&
         !cab::LiesWithin(SGetSystemWindowsDirectory().str(), path.str())) {
@@ -232,7 +227,7 @@ int UKitLoader::ProcessSection(UStringPairList& addCode, const UStringPairList* 
     auto version = m_reads.versions.find(sourcePath.str());
     if (version == m_reads.versions.end()) {
       DWORD high = 0, low = 0;
-      const DWORD versionError = USmartUpdateEx::getVersion(sourcePath.c_str(), &high, &low);
+      const DWORD versionError = getVersion(sourcePath.c_str(), &high, &low);
       if (versionError != 0) {
         LogRecord(kLogTrace, "USmartUpdateEx::ProcessSection()",
                   UMessage::Format("%1, %2", "getVersion() failed", sourcePath));
@@ -242,8 +237,8 @@ int UKitLoader::ProcessSection(UStringPairList& addCode, const UStringPairList* 
       version = m_reads.versions.emplace(sourcePath.str(), std::make_pair(high, low)).first;
     }
     const DWORD high = version->second.first, low = version->second.second;
-    bool update = USmartUpdateEx::needUpdate(destPath.c_str(), high, low) != 0;
-    if (!update && FileFound(destPath) && !USmartUpdateEx::CheckFileSignature(destPath.c_str())) update = true;
+    bool update = needUpdate(destPath.c_str(), high, low) != 0;
+    if (!update && FileFound(destPath) && !CheckFileSignature(destPath.c_str())) update = true;
 
     const bool control = !keys.classId.empty() && keys.registerServer;
     if (!update) {
@@ -310,7 +305,7 @@ int UKitLoader::ProcessSection(UStringPairList& addCode, const UStringPairList* 
       return;
     }
     // The record last: the next run repairs a control whose record is missing.
-    USmartUpdateEx::checkAndAddToPreapprovedList(scope, keys.classId.c_str());
+    checkAndAddToPreapprovedList(scope, keys.classId.c_str());
     RegisterDistributionUnit(scope, addCode, infPath, destFolder.c_str(), keys.classId.c_str(), m_strCodebase.c_str(),
                              keys.fileVersion.c_str());
   });

@@ -9,11 +9,12 @@
 #include "cabinstaller/UKitLoader.h"
 #include "cabinstaller/cab_directory.h"
 #include "cabinstaller/file_section.h"
-#include "engine/USmartUpdateEx.h"
+#include "components/installed_components.h"
 #include "foundation/m_folders.h"
 #include "foundation/m_io.h"
 #include "foundation/m_sys.h"
 #include "foundation/m_uac_helpers.h"
+#include "foundation/temp_folders.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ int UKitLoader::ChooseTarget(int scope, int flags) {
     if (!(flags & 1)) KL_THROW(-1, kInstall, "EXCEPTION - %s", "INSTALL_SCOPE_INVALID");
     scope = 1;
     if (vista ? (integrity == kIntegrityMedium || integrity == kIntegrityLow)
-              : !USmartUpdateEx::CheckInstallActiveXRigths())
+              : !CheckInstallActiveXRigths())
       KL_THROW(-1, kInstall, "EXCEPTION - %s", "Not enough rights to start per-machine installation");
     m_strTargetFolder = SGetDownloadedProgramFilesFolder();
   }
@@ -156,7 +157,7 @@ int UKitLoader::InstallPackage(const UString& cabPath, int flags) {
   const UString tempBase = SGetTempPath();
   if (tempBase.empty())
     KL_THROW(-1, kInstall, "EXCEPTION - %s", "Unable to get temporary foldername for this userprofile");
-  const int status = USmartUpdateEx::CreateUniqueTempFolder(tempBase.c_str(), &m_strTempFolder, "_tmp1");
+  const int status = CreateUniqueTempFolder(tempBase.c_str(), &m_strTempFolder, "_tmp1");
   if (status < 0)
     KL_THROW(-1, kInstall, "EXCEPTION - %s, %s", "Unable to create unique temporary foldername errorCode:",
              SIntToString(status).c_str());

@@ -2,7 +2,7 @@
 
 #include <process.h>
 
-#include "engine/component_catalogue.h"
+#include "components/component_catalogue.h"
 #include "foundation/m_io.h"
 
 namespace {

@@ -8,16 +8,14 @@
 #include <cstdint>
 
 #include "cabinstaller/UKitLoader.h"
-#include "engine/codebase.h"
-#include "engine/package_acquisition.h"
-#include "engine/package_verification.h"
+#include "components/component_catalogue.h"
+#include "components/installed_components.h"
+#include "engine/package_record.h"
 #include "engine/route_decision.h"
 #include "foundation/UClasses.h"
 #include "foundation/handles.h"
-
-// The descriptor text turned into security attributes; the descriptor is
-// freed by the caller with LocalFree. 0, or the error as an HRESULT.
-HRESULT GetSecurityAttributes(const char* sddl, SECURITY_ATTRIBUTES* attributes, PSECURITY_DESCRIPTOR* descriptor);
+#include "foundation/temp_folders.h"
+#include "http/codebase.h"
 
 typedef void (*InstallCallback)(std::int32_t result, const char* classId, std::uintptr_t callerValue);
 
@@ -44,17 +42,38 @@ class USmartUpdateEx : public UObject {
   // the next InstallControl or Stop on the caller's thread.
   HANDLE WorkerWaitHandle() const { return m_hWaitHandle.get(); }
 
-  // Codebase and URL parsing (engine/codebase.h).
+  // Codebase and URL parsing (http/codebase.h).
   static int ParseUpdateInfo(const char* codebase, UpdateInfo* info) { return ::ParseUpdateInfo(codebase, info); }
   static bool ParseURL(const char* url, int* protocol, UString* host, UString* path, int* port,
                        bool allowOtherSchemes) {
     return ::ParseURL(url, protocol, host, path, port, allowOtherSchemes);
   }
 
-  // Whether this user may install for the whole machine: write into the
-  // machine-wide folder of downloaded controls and create keys under the
-  // machine's software and class registrations.
-  static bool CheckInstallActiveXRigths();
+  // What the engine and the cabinet installer both ask about installed
+  // components (components/installed_components.h).
+  static bool CheckInstallActiveXRigths() { return ::CheckInstallActiveXRigths(); }
+  static int needUpdate(const char* path, DWORD requestedHigh, DWORD requestedLow) {
+    return ::needUpdate(path, requestedHigh, requestedLow);
+  }
+  static DWORD getVersion(const char* path, DWORD* high, DWORD* low) { return ::getVersion(path, high, low); }
+  static UString ReadInstalledPath(UString& path, bool perMachine, const char* name, const char* hintFolder) {
+    return ::ReadInstalledPath(path, perMachine, name, hintFolder);
+  }
+  static UString LookupCommonPath(UString& path, const char* fileName, const char* hintFolder) {
+    return ::LookupCommonPath(path, fileName, hintFolder);
+  }
+  static bool CheckFileSignature(const char* path) { return ::CheckFileSignature(path); }
+  static int AddToPreApprovedList(int scope, const char* classId) { return ::AddToPreApprovedList(scope, classId); }
+  static bool checkAndAddToPreapprovedList(int scope, const char* classId) {
+    return ::checkAndAddToPreapprovedList(scope, classId);
+  }
+  // The catalogue's display name of a class; empty when it has none.
+  static UString GetComponentName(const char* classId) { return CatalogueComponentName(classId); }
+  // Private temporary folders (foundation/temp_folders.h).
+  static int CreateUniqueTempFolder(const char* base, UString* result, const char* suffix) {
+    return ::CreateUniqueTempFolder(base, result, suffix);
+  }
+  static void RemoveTempFolder(UString* folder) { ::RemoveTempFolder(folder); }
 
   // ---- The update decision (engine/update_decision.cpp and its helpers) ----
   // Whether the request's package is to be installed; stores the decision
@@ -66,26 +85,9 @@ class USmartUpdateEx : public UObject {
   static int applyUpdateSwitch(const char* classId, const char* codebase);
   // The decision for a component: a CLSID in braces or "service:<name>".
   static int needUpdate(const char* classId, const char* codebase);
-  // 1 when the file is missing, unreadable or older than the requested
-  // version (high word major << 16 | minor, low word build << 16 | revision).
-  static int needUpdate(const char* path, DWORD requestedHigh, DWORD requestedLow);
-  // The file version of a file: 0 (a file without version information reads
-  // as 0.0.0.0) or a system error code.
-  static DWORD getVersion(const char* path, DWORD* high, DWORD* low);
-  // The installed file of a class (per machine, or as the merged classes
-  // view shows it) or of a "service:" component; empty when not found.
-  static UString ReadInstalledPath(UString& path, bool perMachine, const char* name, const char* hintFolder);
-  // The first of hint folder, system folder and Windows folder that holds the
-  // file; empty when none does.
-  static UString LookupCommonPath(UString& path, const char* fileName, const char* hintFolder);
   // Where the class is registered: bit 1 in the machine hive, bit 2 in the
   // user hive.
   static DWORD ReadInstalledScopeMask(const char* classId, HKEY machineHive, HKEY userHive);
-  // False when the catalogue requires the maker's signature on this file and
-  // the file does not carry a valid one of a trusted signer.
-  static bool CheckFileSignature(const char* path);
-  // The catalogue's display name of a class; empty when it has none.
-  static UString GetComponentName(const char* classId);
 
   // Registration checks (engine/registration_checks.cpp): 0 nothing
   // registered under the hive, 1 registered and intact, 2 broken.
@@ -94,11 +96,6 @@ class USmartUpdateEx : public UObject {
   static int CheckClassID(HKEY hive, const char* classId);
   static int CheckTypeLib(HKEY hive, const char* typeLibId, const char* version);
   static UString HKEYToString(HKEY hive);
-
-  // The browser's pre-approved controls (engine/preapproved_list.cpp); scope
-  // 2 writes for the user, any other for the machine.
-  static int AddToPreApprovedList(int scope, const char* classId);
-  static bool checkAndAddToPreapprovedList(int scope, const char* classId);
 
   // Set only in an engine that runs inside the Installer Service; the
   // codebase check is skipped there.
@@ -112,17 +109,6 @@ class USmartUpdateEx : public UObject {
   // Streams the request's url into its file path: 0, or the code of what
   // failed (the thread's last error holds the last system error).
   int LoadCAB(GetCABInfo* request);
-
-  // ---- Unique temporary folders (engine/unique_temp_folder.cpp) ----
-  // Makes "<base>\Norvane_TMP_<8 random numbers><suffix>", with a restrictive
-  // descriptor when this process runs at high or system integrity. 0 (result
-  // holds the folder), or a negative status when no random number or no
-  // descriptor could be had; raises when the folder cannot be created.
-  static int CreateUniqueTempFolder(const char* base, UString* result, const char* suffix);
-  // Removes a temporary folder this engine made and forgets its name. A
-  // folder that has become a link (a junction, a symbolic link) is removed
-  // as a link: what it points to is left alone.
-  static void RemoveTempFolder(UString* folder);
 
   // ---- The local install call (engine/local_install.cpp) ----
   // Installs a verified local cabinet through m_cKitLoader on the calling

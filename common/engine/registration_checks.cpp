@@ -1,12 +1,11 @@
 // Whether the registration of an installed component is intact: its
 // distribution unit's files, its COM class and its type library.
-#include "engine/registration_checks.h"
-
 #include <vector>
 
+#include "components/component_catalogue.h"
+#include "components/installed_components.h"
+#include "components/update_rules.h"
 #include "engine/USmartUpdateEx.h"
-#include "engine/component_catalogue.h"
-#include "engine/update_rules.h"
 #include "foundation/handles.h"
 #include "foundation/m_folders.h"
 #include "foundation/m_registry.h"
@@ -23,17 +22,6 @@ bool KeyOpens(HKEY hive, const UString& key) {
 }
 
 }  // namespace
-
-UString ReadKeyDefault(HKEY hive, const UString& key) { return SGetRegistryAsString(hive, key.c_str(), "", "", 0, 0); }
-
-bool FileFound(const UString& path) {
-  if (path.empty() || HasWildcard(path.c_str())) return false;
-  WIN32_FIND_DATAA item;
-  kit::UniqueFind search(FindFirstFileA(path.c_str(), &item));
-  return static_cast<bool>(search);
-}
-
-bool PathExists(const UString& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 int USmartUpdateEx::CheckCodeStoreDatabase(HKEY hive, const char* classId) {
   static const char kFunction[] = "USmartUpdateEx::CheckCodeStoreDatabase()";

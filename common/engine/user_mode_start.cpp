@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "engine/USmartUpdateEx.h"
-#include "engine/component_catalogue.h"
+#include "components/component_catalogue.h"
 #include "engine/installer_helper.h"
 #include "foundation/m_sync.h"
 #include "foundation/m_sys.h"

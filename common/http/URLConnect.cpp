@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "engine/codebase.h"
+#include "http/codebase.h"
 #include "foundation/errorlog.h"
 #include "foundation/m_registry.h"
 #include "foundation/m_textconv.h"

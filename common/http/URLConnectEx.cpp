@@ -1,6 +1,6 @@
 #include "http/URLConnectEx.h"
 
-#include "engine/codebase.h"
+#include "http/codebase.h"
 #include "foundation/errorlog.h"
 #include "foundation/m_textconv.h"
 

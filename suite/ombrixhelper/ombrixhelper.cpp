@@ -29,7 +29,7 @@
 #include <string>
 
 #include "../com_class_factory.h"
-#include "engine/component_catalogue.h"
+#include "components/component_catalogue.h"
 #include "engine/installer_helper.h"
 #include "foundation/file_error_log.h"
 #include "foundation/handles.h"

@@ -1,12 +1,10 @@
-// Which files a control's record lists, under which paths and names, and the
-// reference count of a shared file.
+// Which files a control's record lists, under which paths and names.
 #include "cabinstaller/distribution_unit_rules.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
-#include <tuple>
 
 namespace {
 
@@ -40,11 +38,6 @@ TEST(DistributionUnitRules, RecordedFilesTheirKeysAndCounts) {
             StaleFileValues({"C:\\dpf\\old.dat", "c:\\DPF\\ctl.dll", "C:\\sys\\drivers\\flt.sys"}, files));
   EXPECT_EQ("C:\\dpf\\ctl.inf", InfCopyPath("C:\\dpf", "C:\\tmp\\x\\ctl.inf").str());
   EXPECT_EQ("C:\\dpf\\ctl.inf", InfCopyPath("C:\\dpf\\", "ctl.inf").str());
-
-  // The count: the owners' values besides ".Owner", at least 1.
-  for (const auto& [read, values, count] : {std::tuple{true, 2ul, 1ul}, {true, 3ul, 2ul}, {true, 1ul, 1ul},
-                                            {true, 0ul, 1ul}, {false, 9ul, 1ul}})
-    EXPECT_EQ(count, SharedDllCount(read, values)) << values;
 }
 
 }  // namespace

@@ -1,10 +1,9 @@
-// The keys of file and deployment sections, and the installation's result
-// after its actions.
+// The keys of file and deployment sections.
 #include "cabinstaller/file_section.h"
 
 #include <gtest/gtest.h>
 
-TEST(FileSection, KeysDestDirScopeAndTheCombinedResult) {
+TEST(FileSection, KeysDestDirAndScope) {
   const FileSectionKeys k = ReadFileSectionKeys(
       {{"File-win32-x86", "thiscab"}, {"file", "http://a/x.dll"}, {"CLSID", "{1}"}, {"fileversion", "1,2,3,4"},
        {"destdir", "11"}, {"RegisterServer", "no"}, {"redirecttohkcu", "YES"}, {"UserEntryPoints", "yes"},
@@ -30,6 +29,4 @@ TEST(FileSection, KeysDestDirScopeAndTheCombinedResult) {
   EXPECT_EQ(InstallScopeOfDeployment({}), 1);
   EXPECT_EQ(InstallScopeOfDeployment({{"installscope", "PerUser"}, {"InstallScope", "machine"}}), 2);
   EXPECT_EQ(InstallScopeOfDeployment({{"InstallScope", "machine"}, {"InstallScope", "user"}}), 1);
-  const int table[][3] = {{0, 0, 0}, {0, 5, 5}, {3010, 0, 3010}, {3010, 7, 7}, {87, 3010, 87}, {-1, 0, -1}};
-  for (const auto& row : table) EXPECT_EQ(CombineActionResult(row[0], row[1]), row[2]) << row[0] << " " << row[1];
 }

@@ -1,10 +1,10 @@
-// The rules of hook sections, version tags, "Run=" commands, action results
-// and the quiet file queue.
+// The rules of hook sections, version tags, "Run=" commands and action
+// results.
 #include "cabinstaller/hook_rules.h"
 
 #include <gtest/gtest.h>
 
-TEST(HookRules, KeysVersionsCommandsResultsAndQueueAnswers) {
+TEST(HookRules, KeysVersionsCommandsAndResults) {
   const struct { UStringPairList pairs; const char *source, *action, *infFile; } hooks[] = {
       {{{"InfSection", "a"}, {"RUN", "x.exe"}, {"run", "y.exe"}, {"infsection", "b"}}, "", "Run=y.exe", ""},
       {{{"InfFile", "early.inf"}, {"InfSection", "x=y"}, {"InfFile", "late.inf"}}, "", "InfSection=x=y", "early.inf"},
@@ -65,8 +65,4 @@ TEST(HookRules, KeysVersionsCommandsResultsAndQueueAnswers) {
   for (const auto& s : steps) EXPECT_EQ(NextActionResult(s[0], s[1]), s[2]) << s[0] << " " << s[1];
   EXPECT_EQ(UString(ActionOutcomeText(0)) + ActionOutcomeText(3010) + ActionOutcomeText(259),
             "succeedneed rebootfailed");
-
-  const unsigned answers[][2] = {{7, 0},       {10, 0},       {13, 0}, {14, 0}, {1, 1}, {11, 1},
-                                 {0x10000, 1}, {0x40000, 1}, {0, 0},  {15, 0}, {0x80000, 0}};
-  for (const auto& a : answers) EXPECT_EQ(FallbackQueueAnswer(a[0]), a[1]) << a[0];
 }

@@ -1,10 +1,11 @@
 // The browser's pre-approved list: the suite's controls that it runs without
 // asking once they are installed.
-#include "engine/USmartUpdateEx.h"
-#include "engine/component_catalogue.h"
+#include "components/component_catalogue.h"
+#include "components/installed_components.h"
+#include "foundation/UClasses.h"
 #include "foundation/m_registry.h"
 
-int USmartUpdateEx::AddToPreApprovedList(int scope, const char* classId) {
+int AddToPreApprovedList(int scope, const char* classId) {
   static const char kSite[] = "USmartUpdateEx::AddToPreApprovedList";
   if (!classId || !*classId) {
     LogRecord(kLogWarnings, kSite, UString("Invalid argument: clsid"));
@@ -20,7 +21,7 @@ int USmartUpdateEx::AddToPreApprovedList(int scope, const char* classId) {
   return created ? 0 : ERROR_WRITE_FAULT;
 }
 
-bool USmartUpdateEx::checkAndAddToPreapprovedList(int scope, const char* classId) {
+bool checkAndAddToPreapprovedList(int scope, const char* classId) {
   if (!classId || !*classId) return false;
   const char* entry = FindPreApprovedControl(classId);
   if (!entry) return false;

@@ -1,4 +1,4 @@
-#include "engine/component_catalogue.h"
+#include "components/component_catalogue.h"
 
 #include <cstring>
 #include <iterator>

@@ -1,12 +1,13 @@
 // Whether this user may install a component for the whole machine.
 #include <aclapi.h>
 
-#include "engine/USmartUpdateEx.h"
+#include "components/installed_components.h"
 #include "foundation/AccessCheck.h"
+#include "foundation/UClasses.h"
 #include "foundation/handles.h"
 #include "foundation/m_folders.h"
 
-bool USmartUpdateEx::CheckInstallActiveXRigths() {
+bool CheckInstallActiveXRigths() {
   static const char kFunction[] = "SmartUpdateEx::CheckInstallActiveXRigths()";
   static const char* const kMachineKeys[] = {"MACHINE\\SOFTWARE\\Microsoft", "MACHINE\\SOFTWARE",
                                              "CLASSES_ROOT\\CLSID"};

@@ -1,10 +1,10 @@
-#include "engine/update_rules.h"
+#include "components/update_rules.h"
 
 #include <cctype>
 #include <cstring>
 #include <string>
 
-#include "engine/component_catalogue.h"
+#include "components/component_catalogue.h"
 
 std::uint64_t VersionNumber(std::uint32_t high, std::uint32_t low) {
   return static_cast<std::uint64_t>(high) << 32 | low;

@@ -1,10 +1,10 @@
-#include "engine/codebase.h"
+#include "http/codebase.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "engine/USmartUpdateEx.h"
+#include "foundation/UClasses.h"
 #include "support/test_support.h"
 
 namespace {
@@ -60,7 +60,7 @@ TEST(ParseUpdateInfo, SplitsCodebasesIntoLocationNameAndVersion) {
 
 TEST(ParseUpdateInfo, NullCodebaseIsEmptyAndMissingOutputRaises) {
   UpdateInfo info;
-  EXPECT_EQ(0, USmartUpdateEx::ParseUpdateInfo(nullptr, &info));
+  EXPECT_EQ(0, ParseUpdateInfo(nullptr, &info));
   EXPECT_TRUE(info.url.empty());
   kittest::MemoryLog log;
   try {
@@ -134,7 +134,7 @@ TEST(ParseURL, SplitsUrlsIntoProtocolHostPathAndPort) {
 TEST(ParseURL, RefusedInputSetsNothing) {
   int protocol = 7, port = 7;
   UString host("keep"), path("keep");
-  EXPECT_FALSE(USmartUpdateEx::ParseURL("mailto:x@y", &protocol, &host, &path, &port, true));
+  EXPECT_FALSE(ParseURL("mailto:x@y", &protocol, &host, &path, &port, true));
   EXPECT_FALSE(ParseURL(nullptr, &protocol, &host, &path, &port, true));
   EXPECT_FALSE(ParseURL("http://host/", nullptr, &host, &path, &port, true));
   EXPECT_FALSE(ParseURL("http://host/", &protocol, &host, nullptr, &port, true));

@@ -1,4 +1,4 @@
-#include "engine/codebase.h"
+#include "http/codebase.h"
 
 #include <climits>
 #include <cstddef>

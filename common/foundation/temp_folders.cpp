@@ -1,11 +1,13 @@
 // Private temporary folders: a random name no other process can guess, and
 // when this process runs elevated a descriptor that shuts out guests and
 // anonymous logons.
-#include <windows.h>
+#include "foundation/temp_folders.h"
+
 #include <bcrypt.h>
 #include <sddl.h>
 
-#include "engine/USmartUpdateEx.h"
+#include "foundation/UClasses.h"
+#include "foundation/handles.h"
 #include "foundation/m_io.h"
 #include "foundation/m_textconv.h"
 #include "foundation/m_uac_helpers.h"
@@ -46,7 +48,7 @@ HRESULT GetSecurityAttributes(const char* sddl, SECURITY_ATTRIBUTES* attributes,
   return HRESULT_FROM_WIN32(error);
 }
 
-int USmartUpdateEx::CreateUniqueTempFolder(const char* base, UString* result, const char* suffix) {
+int CreateUniqueTempFolder(const char* base, UString* result, const char* suffix) {
   static const char kFunction[] = "USmartUpdateEx::CreateUniqueTempFolder";
   const DWORD level = uGetProcessIntegrityLevel(GetCurrentProcess());
   const char* sddl = level == 0x4000 ? kSystemDescriptor : level == 0x3000 ? kHighDescriptor : nullptr;
@@ -100,7 +102,7 @@ int USmartUpdateEx::CreateUniqueTempFolder(const char* base, UString* result, co
   }
 }
 
-void USmartUpdateEx::RemoveTempFolder(UString* folder) {
+void RemoveTempFolder(UString* folder) {
   if (folder->empty()) return;
   const DWORD attributes = GetFileAttributesA(folder->c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&

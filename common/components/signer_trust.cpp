@@ -1,6 +1,6 @@
 // An installed file is acceptable when its embedded signature is valid and
 // its signer trusted.
-#include "engine/signer_trust.h"
+#include "components/signer_trust.h"
 
 #include "foundation/handles.h"
 #include "trust/certinfo.h"

@@ -1,5 +1,6 @@
-// The package record: what the acquisition of a package fills in and what
-// the verification and the install routes read.
+// The package record, what the acquisition of a package fills in and what
+// the verification and the install routes read, and what the verification
+// needs from the engine besides it.
 #pragma once
 
 #include <windows.h>
@@ -20,4 +21,11 @@ enum : UINT {
   kProgressStartMessage = 1039,
   kProgressPieceMessage = 1040,
   kProgressEndMessage = 1041,
+};
+
+struct VerifyCABInfo {
+  HWND hwnd = nullptr;  // owner of a trust dialog: the progress window
+  UString serverName;   // the host the package must come from; empty: no check
+  int silent = 0;       // nonzero: the user is never asked
+  int uiLevel = 0;      // -1 forbids every trust dialog; 0 lets the URL's zone decide
 };
