@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "http/codebase.h"
+#include "http/read_pace.h"
 #include "foundation/errorlog.h"
 #include "foundation/m_registry.h"
 #include "foundation/m_textconv.h"
@@ -199,12 +200,15 @@ void URLConnect::ThreadObjectProc() {
   });
 }
 
-// Reads until the read-ahead buffer is full or no data is ready. The first
-// query waits for data as before; a further one is asked only while it cannot
-// outlast the caller's wait: a query that finds nothing ready blocks up to
-// the connection's receive time-out (the caller's less a second), so the
-// worker asks again only within the command's first half second. At the end
-// of the data it returns what it has; the next command finds the end.
+// Reads until the read-ahead buffer is full or no data is ready. A piece is
+// either what the library says is ready (the first query waits for data as
+// before), or, once the connection has kept up a rate, a block sized to
+// arrive within about a quarter second at that rate: one call brings what
+// would take many small ones. A further piece is read only within the
+// command's first half second, so the caller's wait, its Cancel and the
+// connection's receive time-out (the caller's less a second) bound every
+// command as before. At the end of the data it returns what it has; the next
+// command finds the end.
 void URLConnect::ReadAvailable(const char* function, const char* queryFailedText, const char* readFailedText) {
   HINTERNET request;
   {
@@ -215,16 +219,21 @@ void URLConnect::ReadAvailable(const char* function, const char* queryFailedText
   const DWORD size = static_cast<DWORD>(m_iReadSize);
   DWORD total = 0;
   while (total < size) {
-    DWORD available = 0;
-    if (!request || !InternetQueryDataAvailable(request, &available, 0, 0)) {
-      if (total > 0) break;  // what was read comes first; the next read meets the failure
-      m_dwLastError = request ? GetLastError() : ERROR_INVALID_HANDLE;
-      LogRecord(kLogWarnings, function, UMessage::Format(queryFailedText, SGetErrorText(m_dwLastError)));
-      m_iReadResult = -2;
-      return;
+    DWORD wanted = m_bRateStarted ? kit_http::BlockingReadSize(m_ullRateBytes, GetTickCount() - m_dwRateStart,
+                                                               size - total)
+                                  : 0;
+    if (wanted == 0) {
+      DWORD available = 0;
+      if (!request || !InternetQueryDataAvailable(request, &available, 0, 0)) {
+        if (total > 0) break;  // what was read comes first; the next read meets the failure
+        m_dwLastError = request ? GetLastError() : ERROR_INVALID_HANDLE;
+        LogRecord(kLogWarnings, function, UMessage::Format(queryFailedText, SGetErrorText(m_dwLastError)));
+        m_iReadResult = -2;
+        return;
+      }
+      if (available == 0) break;
+      wanted = available < size - total ? available : size - total;
     }
-    if (available == 0) break;
-    const DWORD wanted = available < size - total ? available : size - total;
     DWORD read = 0;
     if (!InternetReadFile(request, static_cast<char*>(m_pReadBuffer) + total, wanted, &read)) {
       if (total > 0) break;
@@ -234,6 +243,14 @@ void URLConnect::ReadAvailable(const char* function, const char* queryFailedText
       return;
     }
     total += read;
+    // The rate is timed from the end of the first piece: the wait for the
+    // server's first byte says nothing about how fast the rest comes.
+    if (!m_bRateStarted) {
+      m_bRateStarted = read > 0;
+      m_dwRateStart = GetTickCount();
+    } else {
+      m_ullRateBytes += read;
+    }
     if (read == 0 || m_bStopRequested || m_dwReceiveTimeout <= 1000 || GetTickCount() - started >= 500) break;
   }
   m_iReadResult = static_cast<int>(total);
@@ -426,6 +443,8 @@ bool URLConnect::DialogOnScreen() {
 int URLConnect::Connect(const char* url) {
   m_strUrl = url;
   m_dwAheadPos = m_dwAheadEnd = 0;  // nothing of an earlier connection is read
+  m_bRateStarted = false;            // nor is its rate taken for this one's
+  m_ullRateBytes = 0;
   Terminate(TERMINATE_START);
   if (!m_hWorker) {
     m_dwLastError = ERROR_NOT_ENOUGH_MEMORY;

@@ -121,6 +121,11 @@ class URLConnect {
   std::vector<char> m_readAhead;
   DWORD m_dwAheadPos = 0;
   DWORD m_dwAheadEnd = 0;
+  // The rate the connection has kept since its first piece: bytes read
+  // since then, and when that piece arrived (worker thread only).
+  bool m_bRateStarted = false;
+  unsigned long long m_ullRateBytes = 0;
+  DWORD m_dwRateStart = 0;
   void* m_pReadBuffer = nullptr;
   int m_iReadSize = 0;
   std::atomic<int> m_iReadResult{-1};
