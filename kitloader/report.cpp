@@ -24,8 +24,18 @@ HINSTANCE ResourceModule() { return GetModuleHandleA(nullptr); }
 }  // namespace
 
 HWND CreateProgressWindow(HINSTANCE instance, bool show) {
-  HWND window = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, &ProgressDlgProc,
-                                   show ? 0 : kProgressStaysHidden);
+  // A silent run's window is never seen: it owns the run's dialogs and takes
+  // the engine's notices and Cancel. Its button and text would only load the
+  // themed common controls the manifest asks for, so it is made without them.
+  struct alignas(4) HiddenTemplate {
+    DLGTEMPLATE dialog;
+    WORD menu, windowClass, title;
+  };
+  static const HiddenTemplate kHidden = {
+      {(KL_DIALOG_STYLE) & ~DS_SETFONT, 0, 0, 0, 0, 148, 50}, 0, 0, 0};
+  HWND window = show ? CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, &ProgressDlgProc, 0)
+                     : CreateDialogIndirectParamA(instance, &kHidden.dialog, nullptr, &ProgressDlgProc,
+                                                  kProgressStaysHidden);
   if (!window) {
     LogRecord(kLogWarnings, "CreateProgressWindow()",
               UMessage::Format("CreateDialogParam() failed, %1", static_cast<std::uint32_t>(GetLastError())));

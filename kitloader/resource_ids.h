@@ -2,6 +2,9 @@
 // resource scripts and the code).
 #pragma once
 
+// The style of both dialogs (needs windows.h first).
+#define KL_DIALOG_STYLE DS_SETFONT | DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU
+
 #define IDD_PROGRESS 101
 #define IDD_PERMISSION 102
 #define IDC_PERMISSION_TEXT 1000
