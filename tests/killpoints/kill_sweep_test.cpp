@@ -5,7 +5,9 @@
 // by the time since its start), then the same setup.inf runs again and must
 // leave exactly what an uninterrupted run leaves: the files, the class, its
 // type library and program name, the Code Store Database record and the
-// shared counts. KITLOADER_LONG_TESTS=1 sweeps 60 points each; otherwise 6.
+// shared counts. A removal by kitremove.exe is cut short the same way and
+// finished by the next removal, which must leave what was there before the
+// installation. KITLOADER_LONG_TESTS=1 sweeps 60 points each; otherwise 6.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -169,6 +171,43 @@ TEST(KillPoints, AnInterruptedInstallationIsFinishedByTheNextRun) {
   EXPECT_EQ(clean, Snapshot());
   }
   forget();
+}
+
+TEST(KillPoints, AnInterruptedRemovalIsFinishedByTheNextRemoval) {
+  kittest::ForgetSampleControl();
+  const std::string bare = Snapshot();
+  kittest::KitloaderStage installer, remover(kittest::WindowsPathOf(KITREMOVE_EXE), "kitremove.exe");
+  StagePackage(installer, "ombrixctl-1.0.0.1", "1,0,0,1");
+  const std::string log = remover.tempFolder() + "\\logterminal.txt";
+  auto remove = [&](DWORD killAtLine) {
+    DeleteFileA(log.c_str());
+    kittest::ChildProcess process = remover.Start(std::string("/s ") + kClass);
+    while (WaitForSingleObject(process.handle(), 0) == WAIT_TIMEOUT) {
+      if (killAtLine && LineCount(kittest::ReadTextFile(log)) >= killAtLine) TerminateProcess(process.handle(), 0xDEAD);
+      Sleep(1);
+    }
+    const DWORD id = process.id(), code = process.Wait().exitCode;
+    kittest::EndChildrenOf(id);
+    return code;
+  };
+  ASSERT_EQ(0u, installer.Run("/s").exitCode) << installer.Log();
+  ASSERT_EQ(0u, remove(0)) << kittest::ReadTextFile(log);
+  const DWORD lines = static_cast<DWORD>(LineCount(kittest::ReadTextFile(log)));
+  EXPECT_EQ(bare, Snapshot());
+
+  const char* longSweep = std::getenv("KITLOADER_LONG_TESTS");
+  const DWORD points = longSweep && *longSweep == '1' ? 60 : 6;
+  for (DWORD point = 0; point < points; ++point) {
+    ASSERT_EQ(0u, installer.Run("/s").exitCode) << installer.Log();
+    const DWORD killAt = std::max<DWORD>(1, lines * (point + 1) / (points + 1));
+    const DWORD killed = remove(killAt);
+    SCOPED_TRACE("line " + std::to_string(killAt) + ", exit " + std::to_string(killed));
+    // Killed after its end, the removal is complete and the record gone.
+    const DWORD again = remove(0);
+    EXPECT_TRUE(again == 0 || (killed == 0 && again == ERROR_UNKNOWN_PRODUCT)) << kittest::ReadTextFile(log);
+    EXPECT_EQ(bare, Snapshot());
+  }
+  kittest::ForgetSampleControl();
 }
 
 }  // namespace
