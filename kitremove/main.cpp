@@ -20,6 +20,8 @@ static UClientFileErrorLog g_cErrorLog;
 namespace {
 
 const char kFunction[] = "WinMain()";
+// How long a cancelled run waits for the class being removed.
+const DWORD kWorkerEndWaitMs = 60000;
 const char kUsageText[] =
     "Usage: kitremove.exe [/s][/v][/f] {CLSID}[ {CLSID_n}]\n"
     "/s - \tSilent; display no message boxes\n"
@@ -81,8 +83,12 @@ std::int32_t RunRemover(HINSTANCE instance) {
   } else {
     WaitForPackage(worker);
     // Cancel ends the wait at once; the class being removed is finished
-    // first (each step is short), the next one is not started.
-    WaitForSingleObject(worker, INFINITE);
+    // first, the next one is not started. A control that keeps its
+    // unregistration from ending is not waited for beyond the bound: the
+    // process ends with the removal cut short, and the next removal
+    // finishes it.
+    if (WaitForSingleObject(worker, kWorkerEndWaitMs) != WAIT_OBJECT_0)
+      LogRecord(kLogWarnings, kFunction, UString("the removal did not end after Cancel; leaving it unfinished"));
     CloseHandle(worker);
   }
   if (progress) ShowWindow(progress, SW_HIDE);
