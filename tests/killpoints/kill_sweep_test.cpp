@@ -94,6 +94,27 @@ struct Stopwatch {
   DWORD Elapsed() const { return GetTickCount() - start; }
 };
 
+// Runs the stage's program with `arguments`, terminated once its log (which
+// is deleted first) has `killAtLine` lines or `killAtMs` have passed (never
+// when both are 0); the exit code, and the log's last line in `lastLine`.
+// Whatever the killed program had started is ended too.
+DWORD RunKilled(const kittest::KitloaderStage& stage, const std::string& arguments, DWORD killAtLine, DWORD killAtMs,
+                std::string* lastLine = nullptr) {
+  const std::string log = stage.tempFolder() + "\\logterminal.txt";
+  DeleteFileA(log.c_str());
+  kittest::ChildProcess process = stage.Start(arguments);
+  for (Stopwatch clock; WaitForSingleObject(process.handle(), 0) == WAIT_TIMEOUT;) {
+    const bool due = killAtLine ? LineCount(kittest::ReadTextFile(log)) >= killAtLine
+                                : killAtMs && clock.Elapsed() >= killAtMs;
+    if (due) TerminateProcess(process.handle(), 0xDEAD);
+    Sleep(1);
+  }
+  if (lastLine) *lastLine = LastLine(kittest::ReadTextFile(log));
+  const DWORD id = process.id(), code = process.Wait().exitCode;
+  kittest::EndChildrenOf(id);
+  return code;
+}
+
 // A stage whose setup.inf lists `package` with the sample control's class.
 void StagePackage(const kittest::KitloaderStage& stage, const std::string& package, const std::string& version) {
   const std::string cab = package.substr(0, package.find('-')) + ".cab";
@@ -128,18 +149,7 @@ TEST(KillPoints, AnInterruptedInstallationIsFinishedByTheNextRun) {
   };
   const std::string log = stage.tempFolder() + "\\logterminal.txt";
   auto run = [&](DWORD killAtLine, DWORD killAtMs, std::string* lastLine) {
-    DeleteFileA(log.c_str());
-    kittest::ChildProcess process = stage.Start("/s");
-    for (Stopwatch clock; WaitForSingleObject(process.handle(), 0) == WAIT_TIMEOUT;) {
-      const bool due = killAtLine ? LineCount(kittest::ReadTextFile(log)) >= killAtLine
-                                  : killAtMs && clock.Elapsed() >= killAtMs;
-      if (due) TerminateProcess(process.handle(), 0xDEAD);
-      Sleep(1);
-    }
-    if (lastLine) *lastLine = LastLine(kittest::ReadTextFile(log));
-    const DWORD id = process.id(), code = process.Wait().exitCode;
-    kittest::EndChildrenOf(id);
-    return code;
+    return RunKilled(stage, "/s", killAtLine, killAtMs, lastLine);
   };
 
   prepare();
@@ -179,17 +189,7 @@ TEST(KillPoints, AnInterruptedRemovalIsFinishedByTheNextRemoval) {
   kittest::KitloaderStage installer, remover(kittest::WindowsPathOf(KITREMOVE_EXE), "kitremove.exe");
   StagePackage(installer, "ombrixctl-1.0.0.1", "1,0,0,1");
   const std::string log = remover.tempFolder() + "\\logterminal.txt";
-  auto remove = [&](DWORD killAtLine) {
-    DeleteFileA(log.c_str());
-    kittest::ChildProcess process = remover.Start(std::string("/s ") + kClass);
-    while (WaitForSingleObject(process.handle(), 0) == WAIT_TIMEOUT) {
-      if (killAtLine && LineCount(kittest::ReadTextFile(log)) >= killAtLine) TerminateProcess(process.handle(), 0xDEAD);
-      Sleep(1);
-    }
-    const DWORD id = process.id(), code = process.Wait().exitCode;
-    kittest::EndChildrenOf(id);
-    return code;
-  };
+  auto remove = [&](DWORD killAtLine) { return RunKilled(remover, std::string("/s ") + kClass, killAtLine, 0); };
   ASSERT_EQ(0u, installer.Run("/s").exitCode) << installer.Log();
   ASSERT_EQ(0u, remove(0)) << kittest::ReadTextFile(log);
   const DWORD lines = static_cast<DWORD>(LineCount(kittest::ReadTextFile(log)));
