@@ -57,11 +57,28 @@ class UKitLoader : public UObject {
   // The per-user registration application beside this program or beside the
   // suite's installer control; empty when neither can be read.
   static UString SGetUserRegister();
+  // Removal through the same entry points: DllUnregisterServer in this
+  // process for the machine; for the current user, userregsvr.exe /u (the
+  // file's DllUnregisterServerUser, or its DllUnregisterServer with the
+  // classes redirected to the user's). 0, or why the control refused.
+  int UnregisterActiveX(const char* path);
+  int UnregisterActiveXUser(const char* path);
 
   // The distribution-unit record of a placed control.
   int RegisterDistributionUnit(int scope, const UStringPairList& addCode, const char* infPath,
                                const char* destFolder, const char* classId, const char* codebase,
                                const char* fileVersion);
+  // Undoes the record of a class in the hive of `scope` in reverse order of
+  // its installation: the control is unregistered (a refusal ends the removal
+  // with 1603 unless `force`), each file loses this class as its owner and
+  // goes once no owner is left (a file in use at the next restart: 3010),
+  // then the INF copy, the pre-approved entry and last the record. Each step
+  // finds what an earlier removal cut short left and finishes it.
+  // 0, 3010, 1603, 1605 (no record) or the error of a file.
+  int RemoveDistributionUnit(int scope, const char* classId, bool force);
+  // The scope whose hive holds a record of the class: 2 when the user has
+  // one, else 1 when the machine has one, else 0.
+  static int RecordedScope(const char* classId);
 
   // ProcessSection's own results.
   enum : int {

@@ -23,6 +23,8 @@ const char kRegister[] = "UKitLoader::RegisterActiveX()";
 const char kRegisterUser[] = "UKitLoader::RegisterActiveXUser()";
 const char kRegisterUserPlain[] = "UKitLoader::RegisterActiveXUser";
 const char kEngineRegisterUser[] = "USmartUpdateEx::RegisterActiveXUser()";
+const char kUnregister[] = "UKitLoader::UnregisterActiveX()";
+const char kUnregisterUser[] = "UKitLoader::UnregisterActiveXUser()";
 const char kUserRegister[] = "UKitLoader::SGetUserRegister()";
 const char kUserRegisterApp[] = "userregsvr.exe";
 constexpr DWORD kUserRegisterWait = 35000;
@@ -68,6 +70,52 @@ bool UserRegisterOpens(const UString& candidate) {
 UString FolderOf(const UString& path) {
   const std::size_t cut = path.str().find_last_of("\\/");
   return cut == std::string::npos ? UString() : path.Left(static_cast<int>(cut));
+}
+
+// The names a run of the per-user registration application logs under.
+struct UserRegisterSites {
+  const char* start;   // starting it failed
+  const char* outcome;  // it timed out or failed
+  const char* failed;  // the text of a failure
+};
+
+// Runs the per-user registration application on one file with `switches`
+// (ending with a blank) and waits up to 35 s for it. 0; 1603 when it cannot
+// be started or fails; 1223 when it does not finish in time (it is left
+// running).
+int RunUserRegister(const UString& app, const char* switches, const char* path, const UserRegisterSites& sites) {
+  const UString commandLine = "\"" + app + "\" " + switches + "\"" + UString(path) + "\"";
+  std::vector<char> buffer(commandLine.str().begin(), commandLine.str().end());
+  buffer.push_back('\0');
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+    const DWORD error = GetLastError();
+    LogRecord(kLogErrors, sites.start, UMessage::Format("%1, %2", "CreateProcess failed\n", commandLine));
+    LogRecord(kLogErrors, sites.start,
+              UMessage::Format("%1, %2", "CreateProcess error\n", UString::Format("%lu", error)));
+    return ERROR_INSTALL_FAILURE;
+  }
+  kit::ProcessInformation process;
+  process.Adopt(started);
+  process.thread.reset();
+  const DWORD waited =
+      WaitForSingleObject(process.process.get(), kit::facts::WaitMilliseconds("UserRegister", kUserRegisterWait));
+  DWORD exitCode = 0;
+  const BOOL haveExitCode = GetExitCodeProcess(process.process.get(), &exitCode);
+  process.process.reset();
+  if (waited == WAIT_TIMEOUT) {
+    LogRecord(kLogErrors, sites.outcome, UString("installation aborted"));
+    return ERROR_CANCELLED;
+  }
+  // A wait or exit-code read that failed is no success either.
+  if (waited != WAIT_OBJECT_0 || !haveExitCode) exitCode = ERROR_INSTALL_FAILURE;
+  if (exitCode != 0) {
+    LogRecord(kLogErrors, sites.outcome, UMessage::Format("%1, %2", sites.failed, exitCode));
+    return ERROR_INSTALL_FAILURE;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -137,39 +185,24 @@ int UKitLoader::RegisterActiveXUser(const char* path, bool redirectToHKCU, bool 
               UMessage::Format("%1, %2", "cannot find per-user register applicaiton", app));
     return ERROR_INSTALL_FAILURE;
   }
-  const UString commandLine =
-      "\"" + app + "\" /s " + (redirectToHKCU ? "/r " : "") + "\"" + UString(path) + "\"";
-  std::vector<char> buffer(commandLine.str().begin(), commandLine.str().end());
-  buffer.push_back('\0');
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION started{};
-  if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
-    const DWORD error = GetLastError();
-    LogRecord(kLogErrors, kRegisterUserPlain, UMessage::Format("%1, %2", "CreateProcess failed\n", commandLine));
-    LogRecord(kLogErrors, kRegisterUserPlain,
-              UMessage::Format("%1, %2", "CreateProcess error\n", UString::Format("%lu", error)));
+  return RunUserRegister(app, redirectToHKCU ? "/s /r " : "/s ", path,
+                         {kRegisterUserPlain, kEngineRegisterUser, "per-user registration failed"});
+}
+
+int UKitLoader::UnregisterActiveX(const char* path) {
+  const int r = CallDllEntryPoint(path, "DllUnregisterServer");
+  if (r != 0) LogRecord(kLogErrors, kUnregister, UMessage::Format("%1, %2", "failed", UString::Format("%d", r)));
+  return r;
+}
+
+int UKitLoader::UnregisterActiveXUser(const char* path) {
+  const UString app = SGetUserRegister();
+  if (app.empty()) {
+    LogRecord(kLogErrors, kUnregisterUser,
+              UMessage::Format("%1, %2", "cannot find per-user register applicaiton", app));
     return ERROR_INSTALL_FAILURE;
   }
-  kit::ProcessInformation process;
-  process.Adopt(started);
-  process.thread.reset();
-  const DWORD waited =
-      WaitForSingleObject(process.process.get(), kit::facts::WaitMilliseconds("UserRegister", kUserRegisterWait));
-  DWORD exitCode = 0;
-  const BOOL haveExitCode = GetExitCodeProcess(process.process.get(), &exitCode);
-  process.process.reset();
-  if (waited == WAIT_TIMEOUT) {
-    LogRecord(kLogErrors, kEngineRegisterUser, UString("installation aborted"));
-    return ERROR_CANCELLED;
-  }
-  // A wait or exit-code read that failed is no success either.
-  if (waited != WAIT_OBJECT_0 || !haveExitCode) exitCode = ERROR_INSTALL_FAILURE;
-  if (exitCode != 0) {
-    LogRecord(kLogErrors, kEngineRegisterUser, UMessage::Format("%1, %2", "per-user registration failed", exitCode));
-    return ERROR_INSTALL_FAILURE;
-  }
-  return 0;
+  return RunUserRegister(app, "/s /u ", path, {kUnregisterUser, kUnregisterUser, "per-user unregistration failed"});
 }
 
 void UKitLoader::SaveRegistration(const UString& classId) {

@@ -63,3 +63,32 @@ UStringList StaleFileValues(const UStringList& recorded, const std::vector<Recor
   }
   return stale;
 }
+
+SharedFileRelease ReleaseSharedFile(const SharedFileFacts& facts) {
+  // A file this class does not own is not its to count down or delete.
+  if (!facts.ownerListed) return {false, facts.countPresent ? facts.count : 0, false};
+  unsigned long count = facts.ownerMarked ? facts.markedCount
+                                          : facts.countPresent && facts.count > 0 ? facts.count - 1 : 0;
+  // Owners recorded beside this one keep the file whatever the count says.
+  count = std::max(count, facts.otherOwners);
+  return {true, count, count == 0 && facts.otherOwners == 0};
+}
+
+namespace {
+const char kMarkPrefix[] = "removing:";
+}
+
+UString OwnerMark(unsigned long count) { return UString(kMarkPrefix) + UString::Format("%lu", count); }
+
+bool ReadOwnerMark(const UString& text, unsigned long* count) {
+  const std::string& s = text.str();
+  const std::size_t prefix = sizeof kMarkPrefix - 1;
+  if (s.compare(0, prefix, kMarkPrefix) != 0 || s.size() == prefix || s.size() > prefix + 10) return false;
+  unsigned long value = 0;
+  for (std::size_t i = prefix; i < s.size(); ++i) {
+    if (s[i] < '0' || s[i] > '9') return false;
+    value = value * 10 + static_cast<unsigned long>(s[i] - '0');
+  }
+  *count = value;
+  return true;
+}

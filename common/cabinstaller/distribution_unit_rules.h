@@ -8,6 +8,9 @@
 
 #include "foundation/string_lists.h"
 
+// The reference counts of the shared files, one REG_DWORD value per path.
+inline constexpr char kSharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
+
 // The record of a class: "SOFTWARE\Microsoft\Code Store Database\Distribution Units\<class>".
 UString DistributionUnitKey(const UString& classId);
 
@@ -41,3 +44,27 @@ std::vector<RecordedFile> RecordedFiles(const UStringPairList& addCode, const US
 // The value names of an earlier record that the new one no longer lists,
 // without regard to case (registry value names ignore it).
 UStringList StaleFileValues(const UStringList& recorded, const std::vector<RecordedFile>& current);
+
+// What removing one owner from a recorded file does, from what its shared
+// records hold now. The owner's ModuleUsage value is marked with the count it
+// leaves before the count is written and the value removed: a removal cut
+// short anywhere writes the same count again instead of taking one more off.
+struct SharedFileFacts {
+  bool ownerListed;          // this class's value is in the file's ModuleUsage key
+  bool ownerMarked;          // ... and carries the count an earlier removal left
+  unsigned long markedCount;
+  unsigned long otherOwners;  // other classes' values in that key (".Owner" aside)
+  bool countPresent;         // the file has a SharedDlls value
+  unsigned long count;
+};
+struct SharedFileRelease {
+  bool release;              // this class still owns the file: mark, write the count, drop the value
+  unsigned long newCount;    // the count the file keeps (0: its SharedDlls value goes)
+  bool deleteFile;           // no owner is left: the file goes
+};
+SharedFileRelease ReleaseSharedFile(const SharedFileFacts& facts);
+
+// The text of a marked owner value for a count, and the count a value's text
+// marks (false for the empty text an installation writes).
+UString OwnerMark(unsigned long count);
+bool ReadOwnerMark(const UString& text, unsigned long* count);

@@ -10,11 +10,12 @@
 #include "cabinstaller/distribution_unit_rules.h"
 #include "foundation/handles.h"
 #include "foundation/m_folders.h"
+#include "foundation/m_registry.h"
 
 namespace {
 
 const char kRecord[] = "UKitLoader::RegisterDistributionUnit()";
-const char kSharedDlls[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
+const char* const kSharedDlls = kSharedDllsKey;
 
 void SetText(HKEY key, const char* name, const UString& text) {
   RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
@@ -28,18 +29,6 @@ kit::UniqueKey OpenOrCreate(HKEY parent, const UString& name, bool* created = nu
   if (RegOpenKeyA(parent, name.c_str(), key.put()) == ERROR_SUCCESS) return key;
   if (RegCreateKeyA(parent, name.c_str(), key.put()) == ERROR_SUCCESS && created) *created = true;
   return key;
-}
-
-// The value names the key holds now.
-UStringList ValueNames(HKEY key) {
-  UStringList names;
-  std::vector<char> name(32768);
-  for (DWORD index = 0;; ++index) {
-    DWORD length = static_cast<DWORD>(name.size());
-    if (RegEnumValueA(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    names.push_back(UString(name.data(), static_cast<int>(length)));
-  }
-  return names;
 }
 
 // Adds the class to the owners of a file and returns the file's reference
@@ -92,7 +81,7 @@ void RecordFiles(HKEY hive, HKEY record, const std::vector<RecordedFile>& curren
     if (!file.optional && !file.path.empty()) SetText(files.get(), file.path.c_str(), "");
   // The list was deleted before; what survived that (a key that could not
   // be deleted) is pruned here.
-  for (const UString& stale : StaleFileValues(ValueNames(files.get()), current))
+  for (const UString& stale : StaleFileValues(RegistryValueNames(files.get()), current))
     RegDeleteValueA(files.get(), stale.c_str());
 }
 

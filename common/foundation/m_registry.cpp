@@ -154,3 +154,14 @@ UString SGetRootKeyName(HKEY root) {
   return UString("Unknown HKEY value: ") +
          SHex64ToString(static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(root)));
 }
+
+UStringList RegistryValueNames(HKEY key) {
+  UStringList names;
+  std::vector<char> name(32768);
+  for (DWORD index = 0;; ++index) {
+    DWORD length = static_cast<DWORD>(name.size());
+    if (RegEnumValueA(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    names.push_back(UString(name.data(), static_cast<int>(length)));
+  }
+  return names;
+}

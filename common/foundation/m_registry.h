@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include "foundation/m_strings.h"
+#include "foundation/string_lists.h"
 
 // The value as an unsigned 32-bit number; `defaultValue` when the key or the
 // value cannot be read or the data is longer than 4 bytes. Shorter data
@@ -40,3 +41,6 @@ int AddRegistryKeyA(HKEY root, const char* keyPath, REGSAM extraAccess);
 // "HKEY_LOCAL_MACHINE" and the other predefined names, or
 // "Unknown HKEY value: 0x..." for any other handle. For log messages.
 UString SGetRootKeyName(HKEY root);
+
+// The names of the values an open key holds now, in the key's order.
+UStringList RegistryValueNames(HKEY key);

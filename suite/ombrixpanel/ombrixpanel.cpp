@@ -11,7 +11,9 @@
 //   may map the null page or report a hardware fault as another one); 3 takes
 //   its time (4 s) and then registers; 4 (ombrixplain, which has no per-user
 //   entry point) needs COM initialised by its caller (CO_E_NOTINITIALIZED,
-//   nothing written, otherwise), registers and answers S_FALSE.
+//   nothing written, otherwise), registers and answers S_FALSE; 5
+//   (ombrixstuck) registers a class of its own, {7A1C2E9C-...}, and refuses
+//   to unregister it (SELFREG_E_CLASS, nothing removed).
 #include <windows.h>
 #include <ole2.h>
 #include <olectl.h>
@@ -32,12 +34,21 @@ const struct PanelClass {
   CLSID clsid;
   const char* text;
   const char* name;
-} kClasses[] = {
+} kAllClasses[] = {
+    {{0x7A1C2E9C, 0x3B4D, 0x4E5F, {0x8A, 0x6B, 0x1C, 0x2D, 0x3E, 0x4F, 0x5A, 0x60}},
+     "{7A1C2E9C-3B4D-4E5F-8A6B-1C2D3E4F5A60}", "Ombrix Stuck Control"},
     {{0x7A1C2E90, 0x3B4D, 0x4E5F, {0x8A, 0x6B, 0x1C, 0x2D, 0x3E, 0x4F, 0x5A, 0x60}},
      "{7A1C2E90-3B4D-4E5F-8A6B-1C2D3E4F5A60}", "Ombrix Panel Control"},
     {{0x7A1C2E91, 0x3B4D, 0x4E5F, {0x8A, 0x6B, 0x1C, 0x2D, 0x3E, 0x4F, 0x5A, 0x60}},
      "{7A1C2E91-3B4D-4E5F-8A6B-1C2D3E4F5A60}", "Ombrix Panel Toolbar"},
 };
+// The classes of this sample: the stuck one its own, the others the panel's two.
+const PanelClass* const kClassesBegin = OMBRIX_PANEL_REGISTRATION == 5 ? kAllClasses : kAllClasses + 1;
+const PanelClass* const kClassesEnd = OMBRIX_PANEL_REGISTRATION == 5 ? kAllClasses + 1 : kAllClasses + 3;
+struct {
+  const PanelClass* begin() const { return kClassesBegin; }
+  const PanelClass* end() const { return kClassesEnd; }
+} const kClasses{};
 
 LONG g_objects = 0;
 
@@ -112,6 +123,7 @@ extern "C" HRESULT STDAPICALLTYPE DllRegisterServerUser() {
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
+  if (OMBRIX_PANEL_REGISTRATION == 5) return SELFREG_E_CLASS;
   for (const PanelClass& c : kClasses) {
     const std::string clsid = std::string("CLSID\\") + c.text;
     RegDeleteTreeA(HKEY_CLASSES_ROOT, clsid.c_str());

@@ -1,7 +1,8 @@
-// userregsvr.exe: registers a COM server for the current user only. Without
-// /r the file's own per-user entry point (DllRegisterServerUser) is called;
-// with /r, or when the file has no such entry point, its DllRegisterServer
-// runs while the class registrations of the machine (HKEY_CLASSES_ROOT) are
+// userregsvr.exe: registers a COM server for the current user only, or with
+// /u removes that registration. Without /r the file's own per-user entry
+// point (DllRegisterServerUser, DllUnregisterServerUser) is called; with /r,
+// or when the file has no such entry point, its DllRegisterServer
+// (DllUnregisterServer) runs while the class registrations of the machine (HKEY_CLASSES_ROOT) are
 // redirected to the user's (HKEY_CURRENT_USER\Software\Classes). COM is
 // initialised on the thread around the call, as in kitloader's own process.
 // The exit code is 0 when the entry point answered S_OK, otherwise the
@@ -59,11 +60,12 @@ DWORD Register(const UserRegisterArgs& args) {
     LogRecord(kLogErrors, kFunction, UMessage::Format("%1, %2, %3", "cannot load", args.file.c_str(), SGetErrorText(error)));
     return error ? error : ERROR_MOD_NOT_FOUND;
   }
-  EntryPoint entry = args.redirect ? nullptr : Find(module.get(), "DllRegisterServerUser");
+  EntryPoint entry =
+      args.redirect ? nullptr : Find(module.get(), args.unregister ? "DllUnregisterServerUser" : "DllRegisterServerUser");
   // DllRegisterServer registers for the machine: for the user only with the
   // classes redirected.
   const bool redirect = !entry;
-  if (!entry) entry = Find(module.get(), "DllRegisterServer");
+  if (!entry) entry = Find(module.get(), args.unregister ? "DllUnregisterServer" : "DllRegisterServer");
   if (!entry) {
     LogRecord(kLogErrors, kFunction, UMessage::Format("%1, %2", "no registration entry point", args.file.c_str()));
     return ERROR_PROC_NOT_FOUND;
@@ -83,7 +85,8 @@ DWORD Register(const UserRegisterArgs& args) {
   // A faulted component is not asked to detach.
   if (faulted) module.release();
   LogRecord(kLogTrace, kFunction,
-            UMessage::Format("%1, %2, %3, 0x%4", redirect ? "registered (redirected)" : "registered",
+            UMessage::Format("%1%2, %3, %4, 0x%5", args.unregister ? "unregistered" : "registered",
+                             redirect ? " (redirected)" : "",
                              args.file.c_str(), hr == S_OK ? "succeeded" : "failed",
                              UString::Format("%08lx", static_cast<unsigned long>(hr))));
   return hr == S_OK ? 0 : static_cast<DWORD>(hr);
@@ -101,8 +104,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     result = Register(args);
   }
   if (!args.silent) {
-    UString text = result == 0 ? UMessage::Format("%1 was registered for the current user.", args.file.c_str())
-                               : UMessage::Format("%1 could not be registered: %2", args.file.c_str(),
+    const char* done = args.unregister ? "unregistered" : "registered";
+    UString text = result == 0 ? UMessage::Format("%1 was %2 for the current user.", args.file.c_str(), done)
+                               : UMessage::Format("%1 could not be %2: %3", args.file.c_str(), done,
                                                   args.error.empty() ? SGetErrorText(result) : UString(args.error.c_str()));
     MessageBoxA(nullptr, text.c_str(), "userregsvr", MB_OK | (result == 0 ? MB_ICONINFORMATION : MB_ICONERROR));
   }

@@ -40,6 +40,8 @@ UserRegisterArgs ParseUserRegisterArgs(const std::string& arguments) {
       result.silent = true;
     } else if (IsSwitch(arg, 'r')) {
       result.redirect = true;
+    } else if (IsSwitch(arg, 'u')) {
+      result.unregister = true;
     } else if (!arg.empty() && (arg[0] == '/' || arg[0] == '-') && arg.size() == 2) {
       result.error = "unknown switch " + arg;
       return result;

@@ -1,7 +1,7 @@
 // The command line of the per-user registration application:
-//   userregsvr.exe [/s] [/r] "<file>"
+//   userregsvr.exe [/s] [/r] [/u] "<file>"
 // /s: no user interface; /r: the file's machine-wide class registrations go
-// to the current user's classes. Win32-free.
+// to the current user's classes; /u: unregister instead. Win32-free.
 #pragma once
 
 #include <string>
@@ -9,6 +9,7 @@
 struct UserRegisterArgs {
   bool silent = false;
   bool redirect = false;
+  bool unregister = false;
   std::string file;
   std::string error;  // why the command line cannot be used; empty when it can
 };

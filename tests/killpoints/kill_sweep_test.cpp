@@ -5,7 +5,9 @@
 // by the time since its start), then the same setup.inf runs again and must
 // leave exactly what an uninterrupted run leaves: the files, the class, its
 // type library and program name, the Code Store Database record and the
-// shared counts. KITLOADER_LONG_TESTS=1 sweeps 60 points each; otherwise 6.
+// shared counts. A removal by kitremove.exe is cut short the same way and
+// finished by the next removal, which must leave what was there before the
+// installation. KITLOADER_LONG_TESTS=1 sweeps 60 points each; otherwise 6.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -92,6 +94,27 @@ struct Stopwatch {
   DWORD Elapsed() const { return GetTickCount() - start; }
 };
 
+// Runs the stage's program with `arguments`, terminated once its log (which
+// is deleted first) has `killAtLine` lines or `killAtMs` have passed (never
+// when both are 0); the exit code, and the log's last line in `lastLine`.
+// Whatever the killed program had started is ended too.
+DWORD RunKilled(const kittest::KitloaderStage& stage, const std::string& arguments, DWORD killAtLine, DWORD killAtMs,
+                std::string* lastLine = nullptr) {
+  const std::string log = stage.tempFolder() + "\\logterminal.txt";
+  DeleteFileA(log.c_str());
+  kittest::ChildProcess process = stage.Start(arguments);
+  for (Stopwatch clock; WaitForSingleObject(process.handle(), 0) == WAIT_TIMEOUT;) {
+    const bool due = killAtLine ? LineCount(kittest::ReadTextFile(log)) >= killAtLine
+                                : killAtMs && clock.Elapsed() >= killAtMs;
+    if (due) TerminateProcess(process.handle(), 0xDEAD);
+    Sleep(1);
+  }
+  if (lastLine) *lastLine = LastLine(kittest::ReadTextFile(log));
+  const DWORD id = process.id(), code = process.Wait().exitCode;
+  kittest::EndChildrenOf(id);
+  return code;
+}
+
 // A stage whose setup.inf lists `package` with the sample control's class.
 void StagePackage(const kittest::KitloaderStage& stage, const std::string& package, const std::string& version) {
   const std::string cab = package.substr(0, package.find('-')) + ".cab";
@@ -126,18 +149,7 @@ TEST(KillPoints, AnInterruptedInstallationIsFinishedByTheNextRun) {
   };
   const std::string log = stage.tempFolder() + "\\logterminal.txt";
   auto run = [&](DWORD killAtLine, DWORD killAtMs, std::string* lastLine) {
-    DeleteFileA(log.c_str());
-    kittest::ChildProcess process = stage.Start("/s");
-    for (Stopwatch clock; WaitForSingleObject(process.handle(), 0) == WAIT_TIMEOUT;) {
-      const bool due = killAtLine ? LineCount(kittest::ReadTextFile(log)) >= killAtLine
-                                  : killAtMs && clock.Elapsed() >= killAtMs;
-      if (due) TerminateProcess(process.handle(), 0xDEAD);
-      Sleep(1);
-    }
-    if (lastLine) *lastLine = LastLine(kittest::ReadTextFile(log));
-    const DWORD id = process.id(), code = process.Wait().exitCode;
-    kittest::EndChildrenOf(id);
-    return code;
+    return RunKilled(stage, "/s", killAtLine, killAtMs, lastLine);
   };
 
   prepare();
@@ -169,6 +181,33 @@ TEST(KillPoints, AnInterruptedInstallationIsFinishedByTheNextRun) {
   EXPECT_EQ(clean, Snapshot());
   }
   forget();
+}
+
+TEST(KillPoints, AnInterruptedRemovalIsFinishedByTheNextRemoval) {
+  kittest::ForgetSampleControl();
+  const std::string bare = Snapshot();
+  kittest::KitloaderStage installer, remover(kittest::WindowsPathOf(KITREMOVE_EXE), "kitremove.exe");
+  StagePackage(installer, "ombrixctl-1.0.0.1", "1,0,0,1");
+  const std::string log = remover.tempFolder() + "\\logterminal.txt";
+  auto remove = [&](DWORD killAtLine) { return RunKilled(remover, std::string("/s ") + kClass, killAtLine, 0); };
+  ASSERT_EQ(0u, installer.Run("/s").exitCode) << installer.Log();
+  ASSERT_EQ(0u, remove(0)) << kittest::ReadTextFile(log);
+  const DWORD lines = static_cast<DWORD>(LineCount(kittest::ReadTextFile(log)));
+  EXPECT_EQ(bare, Snapshot());
+
+  const char* longSweep = std::getenv("KITLOADER_LONG_TESTS");
+  const DWORD points = longSweep && *longSweep == '1' ? 60 : 6;
+  for (DWORD point = 0; point < points; ++point) {
+    ASSERT_EQ(0u, installer.Run("/s").exitCode) << installer.Log();
+    const DWORD killAt = std::max<DWORD>(1, lines * (point + 1) / (points + 1));
+    const DWORD killed = remove(killAt);
+    SCOPED_TRACE("line " + std::to_string(killAt) + ", exit " + std::to_string(killed));
+    // Killed after its end, the removal is complete and the record gone.
+    const DWORD again = remove(0);
+    EXPECT_TRUE(again == 0 || (killed == 0 && again == ERROR_UNKNOWN_PRODUCT)) << kittest::ReadTextFile(log);
+    EXPECT_EQ(bare, Snapshot());
+  }
+  kittest::ForgetSampleControl();
 }
 
 }  // namespace

@@ -40,4 +40,37 @@ TEST(DistributionUnitRules, RecordedFilesTheirKeysAndCounts) {
   EXPECT_EQ("C:\\dpf\\ctl.inf", InfCopyPath("C:\\dpf\\", "ctl.inf").str());
 }
 
+// Removing one owner of a shared file: the count it leaves, whether the
+// file goes, and the same answer again for a removal cut short after the
+// owner's value was marked.
+TEST(DistributionUnitRules, ReleasingAnOwnerOfASharedFile) {
+  const struct {
+    const char* label;
+    SharedFileFacts facts;
+    SharedFileRelease expected;
+  } rows[] = {
+      {"last owner", {true, false, 0, 0, true, 1}, {true, 0, true}},
+      {"one of two", {true, false, 0, 1, true, 2}, {true, 1, false}},
+      {"counted by another installer too", {true, false, 0, 0, true, 3}, {true, 2, false}},
+      {"count lower than the owners", {true, false, 0, 2, true, 1}, {true, 2, false}},
+      {"no count", {true, false, 0, 0, false, 0}, {true, 0, true}},
+      {"marked by a removal cut short", {true, true, 1, 1, true, 1}, {true, 1, false}},
+      {"marked last, file still there", {true, true, 0, 0, false, 0}, {true, 0, true}},
+      {"not an owner", {false, false, 0, 0, true, 1}, {false, 1, false}},
+      {"not an owner, no count", {false, false, 0, 0, false, 0}, {false, 0, false}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
+    const SharedFileRelease r = ReleaseSharedFile(row.facts);
+    EXPECT_EQ(row.expected.release, r.release);
+    EXPECT_EQ(row.expected.newCount, r.newCount);
+    EXPECT_EQ(row.expected.deleteFile, r.deleteFile);
+  }
+  unsigned long count = 99;
+  EXPECT_TRUE(ReadOwnerMark(OwnerMark(7), &count));
+  EXPECT_EQ(7ul, count);
+  for (const char* text : {"", "removing:", "removing:x1", "removing:12345678901", "7"})
+    EXPECT_FALSE(ReadOwnerMark(text, &count)) << text;
+}
+
 }  // namespace

@@ -1,0 +1,230 @@
+// Removing a control by its distribution-unit record, the installation in
+// reverse: the control's class, each file's ownership (and the file once no
+// owner is left), the INF copy, the pre-approved entry, and the record last,
+// so that a removal cut short leaves a record that no longer reads as intact
+// and the next removal finishes the job.
+#include <windows.h>
+
+#include "cabinstaller/UKitLoader.h"
+#include "cabinstaller/distribution_unit_rules.h"
+#include "foundation/handles.h"
+#include "foundation/m_registry.h"
+
+namespace {
+
+const char kRemove[] = "UKitLoader::RemoveDistributionUnit()";
+const char kOwnerValue[] = ".Owner";
+
+HKEY HiveOf(int scope) { return scope == 2 ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
+
+bool ReadText(HKEY parent, const char* key, const char* name, UString* text) {
+  char data[4096] = {};
+  DWORD size = sizeof data - 1, type = 0;
+  if (RegGetValueA(parent, key, name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &type, data,
+                   &size) != ERROR_SUCCESS)
+    return false;
+  *text = UString(data);
+  return true;
+}
+
+UString FolderOf(const UString& path) {
+  const std::size_t cut = path.str().rfind('\\');
+  return cut == std::string::npos ? UString() : path.Left(static_cast<int>(cut));
+}
+
+bool Listed(const UStringList& list, const UString& item) {
+  for (const UString& entry : list)
+    if (entry.EqualsNoCase(item.c_str())) return true;
+  return false;
+}
+
+// Deletes a file, or has it deleted at the next restart when it is in use.
+// 0 (gone or never there), ERROR_SUCCESS_REBOOT_REQUIRED, or the error.
+DWORD DeleteOrSchedule(const UString& path) {
+  if (DeleteFileA(path.c_str())) return 0;
+  const DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return 0;
+  if (MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+    LogRecord(kLogWarnings, kRemove, UMessage::Format("%1, %2, %3", "file in use, deleted at the next restart", path, error));
+    return ERROR_SUCCESS_REBOOT_REQUIRED;
+  }
+  const DWORD scheduleError = GetLastError();
+  LogRecord(kLogErrors, kRemove, UMessage::Format("%1, %2, %3", "cannot delete file", path, scheduleError));
+  return scheduleError ? scheduleError : error;
+}
+
+// The classes besides `classId` that own a file (its ModuleUsage values,
+// ".Owner" aside).
+unsigned long OtherOwners(const UStringList& values, const UString& classId) {
+  unsigned long others = 0;
+  for (const UString& name : values)
+    if (!name.EqualsNoCase(kOwnerValue) && !name.EqualsNoCase(classId.c_str())) ++others;
+  return others;
+}
+
+// Takes `classId` off the owners of one recorded file; the file goes when it
+// was the last. 0, ERROR_SUCCESS_REBOOT_REQUIRED or the error of the file.
+DWORD ReleaseFile(HKEY hive, const UString& path, const UString& classId) {
+  const UString usage = ModuleUsageKey(path);
+  kit::UniqueKey key;
+  RegOpenKeyExA(hive, usage.c_str(), 0, KEY_READ | KEY_WRITE, key.put());
+  const UStringList values = key ? RegistryValueNames(key.get()) : UStringList();
+  SharedFileFacts facts{};
+  UString mark;
+  facts.ownerListed = key && ReadText(key.get(), nullptr, classId.c_str(), &mark);
+  facts.ownerMarked = facts.ownerListed && ReadOwnerMark(mark, &facts.markedCount);
+  facts.otherOwners = OtherOwners(values, classId);
+  DWORD count = 0, size = sizeof count;
+  facts.countPresent = RegGetValueA(hive, kSharedDllsKey, path.c_str(), RRF_RT_REG_DWORD, nullptr, &count, &size) ==
+                       ERROR_SUCCESS;
+  facts.count = count;
+  const SharedFileRelease release = ReleaseSharedFile(facts);
+
+  DWORD result = 0;
+  if (release.release) {
+    if (!facts.ownerMarked) {
+      const UString text = OwnerMark(release.newCount);
+      RegSetValueExA(key.get(), classId.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                     static_cast<DWORD>(text.length() + 1));
+    }
+    kit::UniqueKey shared;
+    if (RegOpenKeyExA(hive, kSharedDllsKey, 0, KEY_SET_VALUE, shared.put()) == ERROR_SUCCESS) {
+      const DWORD newCount = release.newCount;
+      if (newCount)
+        RegSetValueExA(shared.get(), path.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&newCount),
+                       sizeof newCount);
+      else
+        RegDeleteValueA(shared.get(), path.c_str());
+    }
+    LogRecord(kLogTrace, kRemove,
+              UMessage::Format("%1, %2, %3", release.deleteFile ? "file removed" : "file kept for its other owners",
+                               path, release.newCount));
+    if (release.deleteFile) result = DeleteOrSchedule(path);
+    // A file that could not go keeps its owner: the next removal tries again.
+    if (result != 0 && result != ERROR_SUCCESS_REBOOT_REQUIRED) return result;
+    RegDeleteValueA(key.get(), classId.c_str());
+  }
+  // A key left with no owner but its first one's name goes.
+  UString first;
+  if (key && ReadText(key.get(), nullptr, kOwnerValue, &first) && first.EqualsNoCase(classId.c_str()) &&
+      RegistryValueNames(key.get()).size() == 1) {
+    key.reset();
+    RegDeleteKeyA(hive, usage.c_str());
+  }
+  return result;
+}
+
+// Whether another record of the hive names the same INF copy (a package
+// with several controls records each with the one copy).
+bool InfCopySharedByAnotherRecord(HKEY hive, const UString& classId, const UString& infCopy) {
+  const UString units = DistributionUnitKey("");
+  kit::UniqueKey parent;
+  if (RegOpenKeyExA(hive, units.c_str(), 0, KEY_READ, parent.put()) != ERROR_SUCCESS) return false;
+  char name[256];
+  for (DWORD i = 0, n = sizeof name; RegEnumKeyExA(parent.get(), i, name, &n, nullptr, nullptr, nullptr, nullptr) == 0;
+       ++i, n = sizeof name) {
+    UString other;
+    if (!classId.EqualsNoCase(name) &&
+        ReadText(hive, (DistributionUnitKey(name) + "\\DownloadInformation").c_str(), "INF", &other) &&
+        other.EqualsNoCase(infCopy.c_str()))
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int UKitLoader::RemoveDistributionUnit(int scope, const char* classIdText, bool force) {
+  int result = 0;
+  CatchAndLog(KL_CATCH_SITE("UKitLoader::RemoveDistributionUnit", "UKitLoader::RemoveDistributionUnit()"), result, [&] {
+    const HKEY hive = HiveOf(scope);
+    const UString classId(classIdText), record = DistributionUnitKey(classId);
+    kit::UniqueKey files;
+    if (classId.empty() ||
+        RegOpenKeyExA(hive, (record + "\\Contains\\Files").c_str(), 0, KEY_READ, files.put()) != ERROR_SUCCESS) {
+      // A record without its file list was never finished, or its removal
+      // went as far as deleting the list: either way there is nothing of
+      // its files to undo; only the record itself is left.
+      kit::UniqueKey present;
+      if (classId.empty() || RegOpenKeyExA(hive, record.c_str(), 0, KEY_READ, present.put()) != ERROR_SUCCESS) {
+        LogRecord(kLogErrors, kRemove, UMessage::Format("%1, %2", "no distribution unit", classId));
+        result = ERROR_UNKNOWN_PRODUCT;
+        return;
+      }
+    }
+    const UStringList recorded = files ? RegistryValueNames(files.get()) : UStringList();
+    files.reset();
+    LogRecord(kLogTrace, kRemove,
+              UMessage::Format("%1, %2, %3", "removing", record, scope == 2 ? "USER" : "MACHINE"));
+
+    // 1. The class. A server that other classes still share only loses this
+    // class's key: its own unregistration would take theirs too.
+    UString server;
+    const UString classKey = "Software\\Classes\\CLSID\\" + classId;
+    if (ReadText(hive, (classKey + "\\InprocServer32").c_str(), nullptr, &server) && Listed(recorded, server)) {
+      kit::UniqueKey usage;
+      RegOpenKeyExA(hive, ModuleUsageKey(server).c_str(), 0, KEY_READ, usage.put());
+      if (usage && OtherOwners(RegistryValueNames(usage.get()), classId) > 0) {
+        LogRecord(kLogTrace, kRemove, UMessage::Format("%1, %2", "server shared by other classes, class key removed", server));
+        RegDeleteTreeA(hive, classKey.c_str());
+      } else {
+        const int refused = scope == 2 ? UnregisterActiveXUser(server.c_str()) : UnregisterActiveX(server.c_str());
+        if (refused != 0) {
+          LogRecord(kLogErrors, kRemove,
+                    UMessage::Format("%1, %2, %3", "the control refused to unregister", server,
+                                     UString::Format("0x%08lX", static_cast<unsigned long>(refused))));
+          if (!force) {
+            result = ERROR_INSTALL_FAILURE;
+            return;
+          }
+          LogRecord(kLogWarnings, kRemove, UString("removing its files anyway (/f)"));
+          RegDeleteTreeA(hive, classKey.c_str());
+        }
+      }
+    } else {
+      LogRecord(kLogTrace, kRemove, UMessage::Format("%1, %2", "no registered server of the record's files", classKey));
+    }
+
+    // 2. The files, last listed first.
+    bool restart = false;
+    for (auto it = recorded.rbegin(); it != recorded.rend(); ++it) {
+      const DWORD r = ReleaseFile(hive, *it, classId);
+      if (r == ERROR_SUCCESS_REBOOT_REQUIRED) restart = true;
+      else if (r != 0) {
+        result = static_cast<int>(r);
+        return;
+      }
+    }
+
+    // 3. The INF copy (only one beside the record's files), the
+    // pre-approved entry, the record.
+    UString infCopy;
+    if (ReadText(hive, (record + "\\DownloadInformation").c_str(), "INF", &infCopy) && !infCopy.empty()) {
+      bool besideFiles = false;
+      for (const UString& file : recorded) besideFiles = besideFiles || FolderOf(file).EqualsNoCase(FolderOf(infCopy).c_str());
+      if (besideFiles && !InfCopySharedByAnotherRecord(hive, classId, infCopy)) {
+        const DWORD r = DeleteOrSchedule(infCopy);
+        if (r == ERROR_SUCCESS_REBOOT_REQUIRED) restart = true;
+        else if (r != 0) {
+          result = static_cast<int>(r);
+          return;
+        }
+      }
+    }
+    RegDeleteKeyA(hive, ("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Ext\\PreApproved\\" + classId).c_str());
+    RegDeleteTreeA(hive, record.c_str());
+    LogRecord(kLogTrace, kRemove, UMessage::Format("%1, %2, %3", "control removed", classId, restart ? 3010 : 0));
+    result = restart ? ERROR_SUCCESS_REBOOT_REQUIRED : 0;
+  });
+  return result;
+}
+
+int UKitLoader::RecordedScope(const char* classId) {
+  if (!classId || !*classId) return 0;
+  const UString record = DistributionUnitKey(classId);
+  for (int scope : {2, 1}) {
+    kit::UniqueKey key;
+    if (RegOpenKeyExA(HiveOf(scope), record.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS) return scope;
+  }
+  return 0;
+}

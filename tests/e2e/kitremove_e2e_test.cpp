@@ -1,0 +1,173 @@
+// The real kitremove.exe after installations by the real kitloader.exe, as
+// an administrator checks a removal: the machine's folders and registry as
+// they were before, shared files kept for their other owners, a file in use
+// left to the next restart, a per-user control gone from the user's hive
+// only, a control that refuses to unregister, and command lines that name
+// nothing installed or nothing at all.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <set>
+#include <string>
+
+#include "e2e/kitloader_run.h"
+#include "foundation/handles.h"
+#include "foundation/m_folders.h"
+#include "foundation/m_registry.h"
+#include "support/machine_snapshot.h"
+#include "support/platform_facts_support.h"
+#include "support/registry_sandbox.h"
+#include "support/sample_control.h"
+
+namespace {
+
+const std::string kViewer = "{5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}";
+const std::string kPanel = "{7A1C2E90-3B4D-4E5F-8A6B-1C2D3E4F5A60}";
+const std::string kToolbar = "{7A1C2E91-3B4D-4E5F-8A6B-1C2D3E4F5A60}";
+const std::string kStuck = "{7A1C2E9C-3B4D-4E5F-8A6B-1C2D3E4F5A60}";
+const std::string kUnits = "SOFTWARE\\Microsoft\\Code Store Database\\Distribution Units\\";
+const char kShared[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
+const char kSession[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+// kitloader.exe (or its test build) and kitremove.exe, each in a folder of
+// its own with userregsvr.exe beside it.
+struct Programs {
+  kittest::KitloaderStage loader, testable{kittest::WindowsPathOf(KITLOADER_TESTABLE_EXE)},
+      remover{kittest::WindowsPathOf(KITREMOVE_EXE), "kitremove.exe"};
+  Programs() {
+    for (const kittest::KitloaderStage* stage : {&loader, &testable, &remover})
+      kittest::CopyFileOrFail(kittest::WindowsPathOf(USERREGSVR_EXE), stage->folder() + "\\userregsvr.exe");
+  }
+  DWORD Install(const std::string& package, const std::string& classId, const kittest::KitloaderStage* stage = nullptr) {
+    if (!stage) stage = &loader;
+    // The cabinet is named as its INF is.
+    const std::string cab = package.substr(0, package.find('-')) + ".cab";
+    kittest::CopyFileOrFail(kittest::WindowsPathOf(KITLOADER_PACKAGE_DIR "/" + package + ".cab"),
+                            stage->folder() + "\\" + cab);
+    stage->WriteSetupInf("[CabFiles]\r\n" + cab + "=1\r\n[" + cab + "]\r\nCLSID=" + classId +
+                         "\r\nFileVersion=1,0,0,1\r\nfile=thiscab\r\n");
+    const DWORD code = stage->Run("/s").exitCode;
+    EXPECT_EQ(0u, code) << package << "\n" << stage->Log();
+    return code;
+  }
+  DWORD Remove(const std::string& arguments) { return remover.Run(arguments).exitCode; }
+};
+
+DWORD SharedCount(HKEY hive, const std::string& path) { return GetRegistryAsDWORDA(hive, kShared, path.c_str(), 0, 0); }
+
+bool Registered(HKEY hive, const std::string& classId) {
+  return kittest::RegKeyExists(hive, "Software\\Classes\\CLSID\\" + classId);
+}
+
+std::string PendingRenames() {
+  char data[32768] = {};
+  DWORD size = sizeof data - 2;
+  RegGetValueA(HKEY_LOCAL_MACHINE, kSession, "PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, data, &size);
+  return std::string(data, size);
+}
+
+TEST(KitremoveE2E, InstallThenRemoveLeavesTheMachineAsItWas) {
+  kittest::ForgetSampleControl();
+  Programs programs;
+  // A first round makes the lists every Windows has (shared counts, records).
+  programs.Install("ombrixctl-1.0.0.1", kViewer);
+  EXPECT_EQ(0u, programs.Remove("/s " + kViewer)) << programs.remover.Log();
+
+  const kittest::Snapshot before = kittest::TakeSnapshot();
+  programs.Install("ombrixctl-1.0.0.1", kViewer);
+  ASSERT_TRUE(kittest::RegKeyExists(HKEY_LOCAL_MACHINE, kUnits + kViewer));
+  EXPECT_EQ(0u, programs.Remove("/s " + kViewer)) << programs.remover.Log();
+  EXPECT_EQ(std::set<std::string>{}, kittest::Changes(before, kittest::TakeSnapshot()));
+  const std::string log = programs.remover.Log();
+  EXPECT_NE(std::string::npos, log.find("KITREMOVE")) << log;
+  EXPECT_NE(std::string::npos, log.find("control removed")) << log;
+
+  // Nothing installed, nothing named, something that is no class: refused,
+  // and nothing changes.
+  const struct { std::string arguments; DWORD code; const char* logged; } refused[] = {
+      {"/s " + kViewer, ERROR_UNKNOWN_PRODUCT, "control not installed"},
+      {"/s", ERROR_INVALID_PARAMETER, "no class identifier"},
+      {"/s {5C2B7E41-9A3D-4F6B-8E21}", ERROR_INVALID_PARAMETER, "not a class identifier"},
+  };
+  for (const auto& r : refused) {
+    SCOPED_TRACE(r.arguments);
+    EXPECT_EQ(r.code, programs.Remove(r.arguments));
+    EXPECT_NE(std::string::npos, programs.remover.Log().find(r.logged)) << programs.remover.Log();
+  }
+  EXPECT_EQ(std::set<std::string>{}, kittest::Changes(before, kittest::TakeSnapshot()));
+}
+
+// Two controls of one file: the first removal keeps it for the other (its
+// data file, held open by the test, goes at the next restart), the second
+// takes it.
+TEST(KitremoveE2E, ASharedFileGoesWithItsLastOwner) {
+  Programs programs;
+  const std::string dpf = SGetDownloadedProgramFilesFolder().str(), dll = dpf + "\\ombrixpanel.dll",
+                    skin = dpf + "\\ombrixpanel.dat";
+  programs.Install("ombrixpanel-1.0.0.1", kPanel);
+  programs.Install("ombrixtoolbar-1.0.0.1", kToolbar);
+  ASSERT_EQ(2u, SharedCount(HKEY_LOCAL_MACHINE, dll));
+
+  const std::string pendingBefore = PendingRenames();
+  kit::UniqueFile held(CreateFileA(skin.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED), programs.Remove("/s " + kPanel)) << programs.remover.Log();
+  EXPECT_NE(std::string::npos, PendingRenames().find(skin)) << PendingRenames();
+  held.reset();
+  EXPECT_TRUE(kittest::FileExists(dll));
+  EXPECT_EQ(1u, SharedCount(HKEY_LOCAL_MACHINE, dll));
+  EXPECT_FALSE(Registered(HKEY_LOCAL_MACHINE, kPanel));
+  EXPECT_TRUE(Registered(HKEY_LOCAL_MACHINE, kToolbar));
+  EXPECT_FALSE(kittest::RegKeyExists(HKEY_LOCAL_MACHINE, kUnits + kPanel));
+  EXPECT_TRUE(kittest::RegKeyExists(HKEY_LOCAL_MACHINE, kUnits + kToolbar));
+
+  EXPECT_EQ(0u, programs.Remove("/s " + kToolbar)) << programs.remover.Log();
+  EXPECT_FALSE(kittest::FileExists(dll));
+  EXPECT_FALSE(kittest::RegValueExists(HKEY_LOCAL_MACHINE, kShared, dll));
+  EXPECT_FALSE(Registered(HKEY_LOCAL_MACHINE, kToolbar));
+  EXPECT_FALSE(kittest::RegKeyExists(HKEY_LOCAL_MACHINE, kUnits + kToolbar));
+
+  // The pending delete is the test's to undo: nothing restarts here.
+  DeleteFileA(skin.c_str());
+  RegSetKeyValueA(HKEY_LOCAL_MACHINE, kSession, "PendingFileRenameOperations", REG_MULTI_SZ, pendingBefore.data(),
+                  static_cast<DWORD>(pendingBefore.size()));
+  if (pendingBefore.empty()) RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSession, "PendingFileRenameOperations");
+}
+
+// A control for the current user goes from the user's hive; the machine's
+// registry stays as it was. One that refuses to unregister stays, unless
+// /f removes its files anyway.
+TEST(KitremoveE2E, PerUserAndRefusingControls) {
+  kittest::ForgetSampleControl();
+  Programs programs;
+  {
+    kittest::FactsFile facts("[process]\nIntegrityLevel=0x2000\nAdministratorsMember=0\nElevationType=default\n");
+    programs.Install("ombrixctl-user-app", kViewer, &programs.testable);
+  }
+  const std::string control = SGetUserDownloadedProgramFilesFolder(true).str() + "\\ombrixctl.dll";
+  ASSERT_TRUE(kittest::RegKeyExists(HKEY_CURRENT_USER, kUnits + kViewer));
+  ASSERT_TRUE(Registered(HKEY_CURRENT_USER, kViewer));
+  const kittest::Snapshot before = kittest::TakeSnapshot();
+  EXPECT_EQ(0u, programs.Remove("/s " + kViewer)) << programs.remover.Log();
+  for (const std::string& change : kittest::Changes(before, kittest::TakeSnapshot()))
+    EXPECT_TRUE(change.rfind("-HKCU\\", 0) == 0 || change.rfind("-" + control, 0) == 0 ||
+                change.rfind("-" + control.substr(0, control.rfind('\\')) + "\\ombrixctl.inf", 0) == 0)
+        << change;
+  EXPECT_FALSE(Registered(HKEY_CURRENT_USER, kViewer));
+  EXPECT_FALSE(kittest::FileExists(control));
+  EXPECT_NE(std::string::npos, programs.remover.Log().find("USERREGSVR")) << programs.remover.Log();
+
+  const std::string stuck = SGetDownloadedProgramFilesFolder().str() + "\\ombrixstuck.dll";
+  programs.Install("ombrixstuck", kStuck);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE), programs.Remove("/s " + kStuck));
+  EXPECT_NE(std::string::npos, programs.remover.Log().find("the control refused to unregister"))
+      << programs.remover.Log();
+  EXPECT_TRUE(kittest::FileExists(stuck));
+  EXPECT_TRUE(kittest::RegKeyExists(HKEY_LOCAL_MACHINE, kUnits + kStuck));
+  EXPECT_EQ(0u, programs.Remove("/s /f " + kStuck)) << programs.remover.Log();
+  EXPECT_FALSE(kittest::FileExists(stuck));
+  EXPECT_FALSE(Registered(HKEY_LOCAL_MACHINE, kStuck));
+  EXPECT_FALSE(kittest::RegKeyExists(HKEY_LOCAL_MACHINE, kUnits + kStuck));
+}
+
+}  // namespace
