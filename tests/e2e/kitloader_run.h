@@ -43,4 +43,9 @@ kit::UniqueHandle ChildNamed(DWORD parentId, const char* name);
 // stay forever, holding what it inherited.
 void EndChildrenOf(DWORD parentId);
 
+// Ends every program still running from `folder` (a test's staged copies),
+// whoever started it: a server that outlived its test would hold what it
+// inherited, the test's output among it.
+void EndProgramsFrom(const std::string& folder);
+
 }  // namespace kittest

@@ -42,6 +42,7 @@ class RegisteredHelper {
   ~RegisteredHelper() {
     SetEvent(m_stop.get());
     for (int i = 0; i < 50 && (srvGetServiceVersion(100, 1) || srvGetServiceVersion(100, 2)); ++i) Sleep(100);
+    kittest::EndProgramsFrom(m_folder.path());
     EXPECT_EQ(0u, Helper("/UnregServer"));
     EXPECT_FALSE(kittest::RegKeyExists(HKEY_CLASSES_ROOT, kClass));
   }
