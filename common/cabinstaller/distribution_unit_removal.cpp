@@ -8,6 +8,7 @@
 #include "cabinstaller/UKitLoader.h"
 #include "cabinstaller/distribution_unit_rules.h"
 #include "foundation/handles.h"
+#include "foundation/m_folders.h"
 #include "foundation/m_registry.h"
 
 namespace {
@@ -28,8 +29,9 @@ bool ReadText(HKEY parent, const char* key, const char* name, UString* text) {
 }
 
 UString FolderOf(const UString& path) {
-  const std::size_t cut = path.str().rfind('\\');
-  return cut == std::string::npos ? UString() : path.Left(static_cast<int>(cut));
+  UString folder;
+  SSplitPath(path, &folder, nullptr);
+  return folder;
 }
 
 bool Listed(const UStringList& list, const UString& item) {
