@@ -18,6 +18,36 @@ std::string WindowsPathOf(const std::string& unixPath) {
   return p;
 }
 
+std::string UnixPathOf(const std::string& windowsPath) {
+  typedef char*(CDECL * ToUnixProc)(LPCWSTR);
+  auto toUnix = reinterpret_cast<ToUnixProc>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  if (!toUnix) return std::string();
+  std::wstring wide(windowsPath.begin(), windowsPath.end());
+  char* unixPath = toUnix(wide.c_str());
+  if (!unixPath) return std::string();
+  std::string result(unixPath);
+  HeapFree(GetProcessHeap(), 0, unixPath);
+  return result;
+}
+
+bool MakeUnixLink(const std::string& target, const std::string& link) {
+  const std::string unixLink = UnixPathOf(link), unixTarget = UnixPathOf(target);
+  if (unixLink.empty() || unixTarget.empty()) return false;
+  RunProcess("Z:\\bin\\ln -s \"" + unixTarget + "\" \"" + unixLink + "\"");
+  // The Unix program may finish after its Windows process.
+  for (int i = 0; i < 3000 && GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(20);
+  const DWORD attributes = GetFileAttributesA(link.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+void RemoveUnixLink(const std::string& link) {
+  const std::string unixLink = UnixPathOf(link);
+  if (unixLink.empty()) return;
+  RunProcess("Z:\\bin\\rm -f \"" + unixLink + "\"");
+  for (int i = 0; i < 3000 && GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) Sleep(20);
+}
+
 TempFolder::TempFolder() {
   char base[MAX_PATH + 1] = {};
   GetTempPathA(sizeof base, base);

@@ -14,6 +14,13 @@ namespace kittest {
 
 // A Unix path of the build machine as Wine sees it (drive Z: maps "/").
 std::string WindowsPathOf(const std::string& unixPath);
+// The Unix path of a Windows path (Wine's own export); empty when unknown.
+std::string UnixPathOf(const std::string& windowsPath);
+// Makes `link` a Unix symbolic link to `target` (both Windows paths), which
+// Wine shows as a reparse point; waits until the link is there.
+bool MakeUnixLink(const std::string& target, const std::string& link);
+// Removes such a link as it was made (Wine's RemoveDirectory looks through it).
+void RemoveUnixLink(const std::string& link);
 
 // A fresh, uniquely named folder under the temporary folder, removed with
 // everything in it when the object goes away.

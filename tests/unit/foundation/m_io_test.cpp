@@ -130,34 +130,11 @@ TEST(EmptyFolderEx, FailuresAreCaughtAndGiveMinusOne) {
   EXPECT_EQ(-1, EmptyFolderEx(nullptr, DefDelItemProc));
 }
 
-// The Unix path of a Windows path (Wine's own export).
-std::string UnixPathOf(const std::string& windowsPath) {
-  typedef char*(CDECL * ToUnixProc)(LPCWSTR);
-  auto toUnix = reinterpret_cast<ToUnixProc>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-  if (!toUnix) return std::string();
-  std::wstring wide(windowsPath.begin(), windowsPath.end());
-  char* unixPath = toUnix(wide.c_str());
-  if (!unixPath) return std::string();
-  std::string result(unixPath);
-  HeapFree(GetProcessHeap(), 0, unixPath);
-  return result;
-}
-
 TEST(EmptyFolderEx, LinkToAFolderElsewhereIsRemovedWithoutTouchingItsTarget) {
   kittest::TempFolder temp;
   kittest::TempFolder elsewhere;
   kittest::WriteTextFile(elsewhere / "precious.txt", "keep me");
-  // Wine shows a Unix symbolic link as a folder that is a reparse point;
-  // Wine runs Unix programs, so ln makes one.
-  const std::string link = UnixPathOf(temp / "link");
-  const std::string target = UnixPathOf(elsewhere.path());
-  ASSERT_FALSE(link.empty() || target.empty());
-  kittest::RunProcess("Z:\\bin\\ln -s \"" + target + "\" \"" + link + "\"");
-  kittest::WaitForFile(temp / "link");  // the Unix program may finish after its Windows process
-  const DWORD attributes = GetFileAttributesA((temp / "link").c_str());
-  ASSERT_NE(INVALID_FILE_ATTRIBUTES, attributes) << "no link was made";
-  ASSERT_TRUE(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  ASSERT_TRUE(kittest::MakeUnixLink(elsewhere.path(), temp / "link")) << "no link was made";
 
   std::vector<Visit> visits;
   EXPECT_EQ(1, EmptyFolderEx(temp.path().c_str(), RecordingProc, reinterpret_cast<std::uintptr_t>(&visits)));
@@ -165,10 +142,7 @@ TEST(EmptyFolderEx, LinkToAFolderElsewhereIsRemovedWithoutTouchingItsTarget) {
   EXPECT_EQ(temp / "link", visits[0].path);
 
   EXPECT_EQ("keep me", kittest::ReadTextFile(elsewhere / "precious.txt"));
-  // Wine's RemoveDirectory looks through the link (145, not empty), where
-  // Windows removes the link itself: take it away as it was made.
-  kittest::RunProcess("Z:\\bin\\rm \"" + link + "\"");
-  for (int i = 0; i < 3000 && kittest::FileExists(temp / "link"); ++i) Sleep(20);
+  kittest::RemoveUnixLink(temp / "link");
   EXPECT_FALSE(kittest::FileExists(temp / "link"));
 }
 
