@@ -11,7 +11,9 @@
 
 #include "cabinstaller/install_rollback.h"
 #include "foundation/UClasses.h"
+#include "foundation/file_digest.h"
 #include "foundation/string_lists.h"
+#include "foundation/temp_folders.h"
 
 class UKitLoader : public UObject {
  public:
@@ -105,8 +107,10 @@ class UKitLoader : public UObject {
 
   // The default target folder of the current (or last) installation.
   UString m_strTargetFolder;
-  // The installation's own temporary folder, removed when it ends.
+  // The installation's own temporary folder, removed when it ends, and what
+  // keeps it in place until then.
   UString m_strTempFolder;
+  TempFolderHold m_tempFolderHold;
   // The last action recorded by a hook and its INF file; kept from one
   // package to the next.
   UString m_strAction;
@@ -145,6 +149,21 @@ class UKitLoader : public UObject {
   // Saves what registering a control may change: its class, type library
   // and program names, and its record, in both hives.
   void SaveRegistration(const UString& classId);
+
+  // What is placed is what was verified: every file's SHA-256 as it streamed
+  // out of the cabinet (and of each copy this installation placed), by its
+  // folded full path. A file is checked against it, and held open with read
+  // sharing only, before it is copied, registered or started.
+  std::map<std::string, kit::Sha256Digest> m_digests;
+  // The package INF, checked once extraction is over and held until the end.
+  kit::UniqueFile m_heldInf;
+  static std::string DigestKey(const UString& path);
+  // Opens `path` (never through a link) for reading with read sharing only
+  // and checks its content against its recorded digest: 0 with the file in
+  // *held (and its digest in *digest), or TRUST_E_BAD_DIGEST, logged.
+  DWORD HoldVerifiedFile(const UString& path, kit::UniqueFile* held, kit::Sha256Digest* digest = nullptr);
+  // Every extracted file, checked and held: 0 or TRUST_E_BAD_DIGEST.
+  DWORD HoldAllExtracted(std::vector<kit::UniqueFile>* held);
 
   // What one installation reads once (reset when it starts): the names in
   // the system and Windows folders, where each file name was found there

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <vector>
 
 #include "cabinstaller/UKitLoader.h"
@@ -28,11 +29,23 @@ using FnFDIIsCabinet = BOOL(DIAMONDAPI*)(HFDI, INT_PTR, PFDICABINETINFO);
 using FnFDICopy = BOOL(DIAMONDAPI*)(HFDI, char*, char*, int, PFNFDINOTIFY, PFNFDIDECRYPT, void*);
 using FnFDIDestroy = BOOL(DIAMONDAPI*)(HFDI);
 
+// The files being written by the extraction on this thread, each with the
+// SHA-256 of what has streamed into it so far. FDI's write callback gets no
+// context of its own; one extraction runs at a time on a thread.
+thread_local std::map<int, kit::Sha256>* t_writing = nullptr;
+
 FNALLOC(FdiAlloc) { return std::malloc(cb); }
 FNFREE(FdiFree) { std::free(pv); }
 FNOPEN(FdiOpen) { return _sopen(pszFile, oflag, _SH_DENYNO, pmode); }
 FNREAD(FdiRead) { return static_cast<UINT>(_read(static_cast<int>(hf), pv, cb)); }
-FNWRITE(FdiWrite) { return static_cast<UINT>(_write(static_cast<int>(hf), pv, cb)); }
+FNWRITE(FdiWrite) {
+  const int written = _write(static_cast<int>(hf), pv, cb);
+  if (written > 0 && t_writing) {
+    const auto file = t_writing->find(static_cast<int>(hf));
+    if (file != t_writing->end()) file->second.Add(pv, static_cast<std::size_t>(written));
+  }
+  return static_cast<UINT>(written);
+}
 FNCLOSE(FdiClose) { return _close(static_cast<int>(hf)); }
 FNSEEK(FdiSeek) { return _lseek(static_cast<int>(hf), dist, seektype); }
 
@@ -178,13 +191,25 @@ int UKitLoader::OpenExtractedFile(const char* storedName) {
     LogRecord(kLogWarnings, kNotify, UMessage::Format("File_open failed for %1 (error: %2)", path, GetLastError()));
     return -1;
   }
+  if (t_writing) {
+    t_writing->erase(fd);
+    t_writing->try_emplace(fd);
+  }
   return fd;
 }
 
 int UKitLoader::CloseExtractedFile(int fd, const char* storedName, unsigned short date, unsigned short time,
                                    unsigned short attributes) {
-  if (m_bRequestToStop.load()) {
+  kit::Sha256Digest digest{};
+  bool hashed = t_writing == nullptr;  // outside an extraction nothing is recorded
+  if (t_writing) {
+    const auto file = t_writing->find(fd);
+    hashed = file != t_writing->end() && file->second.Finish(&digest);
+    t_writing->erase(fd);
+  }
+  if (m_bRequestToStop.load() || !hashed) {
     _close(fd);
+    if (!hashed) LogRecord(kLogErrors, kNotify, UMessage::Format("%1, %2", "no digest of the extracted file", storedName));
     return -1;
   }
   // The file's time goes on through the descriptor FDI wrote with, before
@@ -197,6 +222,7 @@ int UKitLoader::CloseExtractedFile(int fd, const char* storedName, unsigned shor
   }
   _close(fd);
   const UString path = m_strCabFolder + storedName;
+  if (t_writing) m_digests[DigestKey(path)] = digest;
   SetFileAttributesA(path.c_str(), attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
   return TRUE;
@@ -236,8 +262,13 @@ int UKitLoader::ExtractCAB(const char* cabPath) {
     LogRecord(kLogErrors, kExtract, UMessage::Format("%1, %2, %3", "unsafe file name in cabinet", unsafe, path));
     return ERROR_BAD_PATHNAME;
   }
-  if (!fdi.copy(fdi.context(), const_cast<char*>(cabName.c_str()), const_cast<char*>(m_strCabFolder.c_str()), 0,
-                FdiNotify, nullptr, this)) {
+  m_digests.clear();
+  std::map<int, kit::Sha256> writing;
+  t_writing = &writing;
+  const BOOL copied = fdi.copy(fdi.context(), const_cast<char*>(cabName.c_str()),
+                               const_cast<char*>(m_strCabFolder.c_str()), 0, FdiNotify, nullptr, this);
+  t_writing = nullptr;
+  if (!copied) {
     LogRecord(kLogErrors, kExtract, UMessage::Format("%1, %2", "FDICopy failed", erf.erfOper));
     return ERROR_FILE_NOT_FOUND;
   }

@@ -285,12 +285,31 @@ int UKitLoader::ProcessSection(UStringPairList& addCode, const UStringPairList* 
           return;
         }
       } else {
+        // Copied only while it is the file the cabinet held, and held so.
+        kit::UniqueFile heldSource;
+        kit::Sha256Digest digest{};
+        const DWORD bad = HoldVerifiedFile(sourcePath, &heldSource, &digest);
+        if (bad != 0) {
+          result = static_cast<int>(bad);
+          return;
+        }
         result = CopyPackageFile(sourcePath, destPath, name.c_str());
         if (result != 0) return;
+        m_digests[DigestKey(destPath)] = digest;
       }
     }
 
     if (!control) return;
+    // A control placed by this installation is registered only while it is
+    // what was copied, and held so until its registration is over.
+    kit::UniqueFile heldControl;
+    if (m_digests.count(DigestKey(destPath))) {
+      const DWORD bad = HoldVerifiedFile(destPath, &heldControl);
+      if (bad != 0) {
+        result = static_cast<int>(bad);
+        return;
+      }
+    }
     LogRecord(kLogTrace, kPlace, UMessage::Format("%1, %2", "installation scope", scope == 2 ? "USER" : "MACHINE"));
     SaveRegistration(keys.classId);
     const int r = scope == 2 ? RegisterActiveXUser(destPath.c_str(), keys.redirectToHKCU, keys.userEntryPoints)

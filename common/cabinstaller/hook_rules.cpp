@@ -129,6 +129,8 @@ bool ExpandRunCommand(const UString& action, const RunMacros& macros, UString* c
   return commandLine->length() <= kMaxRunCommandLine && ProgramOf(commandLine->str()).size() <= kMaxRunProgram;
 }
 
+std::string RunProgramOf(const UString& commandLine) { return ProgramOf(commandLine.str()); }
+
 bool ProgramClimbsOut(const UString& commandLine) {
   const std::string program = ProgramOf(commandLine.str());
   for (std::size_t from = 0; from <= program.size();) {

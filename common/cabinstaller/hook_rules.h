@@ -62,6 +62,10 @@ struct RunMacros {
 // kMaxRunProgram (then *commandLine is still the whole text).
 bool ExpandRunCommand(const UString& action, const RunMacros& macros, UString* commandLine);
 
+// The program a command line starts: the quoted text at its start, or its
+// first word.
+std::string RunProgramOf(const UString& commandLine);
+
 // Whether the program a command line starts (its first word, or the quoted
 // text at its start) climbs out of its folder through ".." (or a name of dots
 // only): such a program lies outside the package and is not started.

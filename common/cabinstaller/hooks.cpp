@@ -13,6 +13,7 @@
 #include "cabinstaller/cab_directory.h"
 #include "cabinstaller/hook_rules.h"
 #include "foundation/handles.h"
+#include "foundation/m_folders.h"
 #include "platform/platform_facts.h"
 
 namespace {
@@ -105,6 +106,24 @@ UINT CALLBACK FallbackQueueCallback(PVOID context, UINT notification, UINT_PTR p
   return FallbackQueueAnswer(notification);
 }
 
+// The file a command starts when it is one of the package's (named below the
+// extraction folder or relative to it, where the command starts) or one
+// placed in the installation's temporary folder; empty for any other
+// program. A name without an extension is the ".exe" the system would start.
+UString PackageProgram(const UString& commandLine, const char* extractFolder, const UString& tempFolder) {
+  const std::string program = RunProgramOf(commandLine);
+  const std::string folder = extractFolder ? extractFolder : "";
+  if (program.empty()) return UString();
+  const bool full = program[0] == '\\' || program[0] == '/' || program.find(':') == 1;
+  std::string path = full ? program : SAddTrailingBackslash(UString(folder.c_str())).str() + program;
+  if (!cab::LiesWithin(folder, path) && !(full && cab::LiesWithin(tempFolder.str(), path))) return UString();
+  const std::size_t name = path.find_last_of("\\/");
+  if (path.find('.', name == std::string::npos ? 0 : name) == std::string::npos &&
+      GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+    path += ".exe";
+  return UString(path.c_str());
+}
+
 }  // namespace
 
 int UKitLoader::ProcessHook(const UStringPairList& hook, const char* cabFolder, const char* objectFolder,
@@ -180,6 +199,11 @@ int UKitLoader::InstallInfSection(const char* extractFolder, const char* infPath
     m_pQueueContext = nullptr;
   });
   m_dwQueueAbortError = 0;
+  // The Setup API copies and registers from the extraction folder: each file
+  // of it is what the cabinet held, and held so while the section installs.
+  std::vector<kit::UniqueFile> heldFiles;
+  const DWORD bad = HoldAllExtracted(&heldFiles);
+  if (bad != 0) return static_cast<int>(bad);
   const BOOL installed = SetupInstallFromInfSectionA(
       m_hWndOwner, inf, section.c_str(), kInstallFlags, nullptr, extractFolder, kCopyFlags,
       m_pQueueContext ? InstallQueueCallback : FallbackQueueCallback, this, nullptr, nullptr);
@@ -204,11 +228,21 @@ int UKitLoader::RunCommand(const char* extractFolder, const char* objectFolder) 
     LogRecord(kLogErrors, kRun, UMessage::Format("%1, %2, %3", "program outside the package", unsafe.c_str(), commandLine));
     return ERROR_BAD_PATHNAME;
   }
+  // A program of the package (or one this installation placed in its
+  // temporary folder) starts only while it is the file the cabinet held, held
+  // open with read sharing only until the wait for it ends, and by that path.
+  kit::UniqueFile heldProgram;
+  const UString program = PackageProgram(commandLine, extractFolder, m_strTempFolder);
+  if (!program.empty()) {
+    const DWORD bad = HoldVerifiedFile(program, &heldProgram);
+    if (bad != 0) return static_cast<int>(bad);
+  }
   std::vector<char> buffer(commandLine.c_str(), commandLine.c_str() + commandLine.length() + 1);
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION raw{};
-  const BOOL started = CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+  const BOOL started = CreateProcessA(program.empty() ? nullptr : program.c_str(), buffer.data(), nullptr, nullptr,
+                                      FALSE, 0, nullptr,
                                       extractFolder && *extractFolder ? extractFolder : nullptr, &startup, &raw);
   const DWORD error = GetLastError();
   if (!started) {

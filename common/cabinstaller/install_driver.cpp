@@ -15,6 +15,7 @@
 #include "foundation/m_sys.h"
 #include "foundation/m_uac_helpers.h"
 #include "foundation/temp_folders.h"
+#include "platform/platform_facts.h"
 
 namespace {
 
@@ -49,12 +50,9 @@ int UKitLoader::Install(const UString& cabPath, int flags, HWND owner) {
   else
     m_rollback.Commit();
   // The installation's temporary folder goes on every path.
-  CatchAndLog(KL_CATCH_SITE("UKitLoader::Install", kInstall), result, [&] {
-    if (m_strTempFolder.empty()) return;
-    EmptyFolderEx(m_strTempFolder.c_str(), DefDelItemProc, 0);
-    RemoveDirectoryA(m_strTempFolder.c_str());
-    m_strTempFolder = "";
-  });
+  m_heldInf.reset();
+  CatchAndLog(KL_CATCH_SITE("UKitLoader::Install", kInstall), result,
+              [&] { RemoveTempFolder(&m_strTempFolder, &m_tempFolderHold); });
   return CombineActionResult(result, m_nActionResult);
 }
 
@@ -153,11 +151,12 @@ int UKitLoader::InstallPackage(const UString& cabPath, int flags) {
     LogRecord(kLogErrors, kInstall, UMessage::Format("%1, %2", "ExtractCAB() failed", code));
     KL_THROW(code, kInstall, "EXCEPTION - %s, %s", "ExtractCAB() failed", SUIntToString(code).c_str());
   }
+  kit::facts::PausePoint("AfterExtraction", m_strCabFolder.c_str());
 
   const UString tempBase = SGetTempPath();
   if (tempBase.empty())
     KL_THROW(-1, kInstall, "EXCEPTION - %s", "Unable to get temporary foldername for this userprofile");
-  const int status = CreateUniqueTempFolder(tempBase.c_str(), &m_strTempFolder, "_tmp1");
+  const int status = CreateUniqueTempFolder(tempBase.c_str(), &m_strTempFolder, "_tmp1", &m_tempFolderHold);
   if (status < 0)
     KL_THROW(-1, kInstall, "EXCEPTION - %s, %s", "Unable to create unique temporary foldername errorCode:",
              SIntToString(status).c_str());
@@ -166,6 +165,11 @@ int UKitLoader::InstallPackage(const UString& cabPath, int flags) {
   if (dot == std::string::npos)
     KL_THROW(ERROR_INVALID_PARAMETER, kInstall, "EXCEPTION - %s, %s", "invalid inf path", cabName.c_str());
   const UString infPath = cabFolder + "\\" + UString(cabName.str().substr(0, dot)).Trimmed() + ".inf";
+  // The INF read from here on is the one the cabinet held, and stays so.
+  if (GetFileAttributesA(infPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    const DWORD bad = HoldVerifiedFile(infPath, &m_heldInf);
+    if (bad != 0) KL_THROW(static_cast<int>(bad), kInstall, "EXCEPTION - %s, %s", "the INF was changed", infPath.c_str());
+  }
 
   int scope = GetInstallScope(infPath.c_str());
   LogRecord(kLogTrace, kInstall, UMessage::Format("%1, %2", ".inf scope", scope == 2 ? "USER|MACHINE" : "MACHINE"));

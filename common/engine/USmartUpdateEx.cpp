@@ -152,7 +152,7 @@ void USmartUpdateEx::CleanTempFolder() {
   static const char kFunction[] = "USmartUpdateEx::RunClassProc()";
   LogRecord(kLogTrace, kFunction, UString("Cleaning temp dir"));
   try {
-    RemoveTempFolder(&m_strTempFolder);
+    RemoveTempFolder(&m_strTempFolder, &m_tempFolderHold);
   } catch (...) {
     LogRecord(kLogErrors, kFunction, UString("Exception during temp folder cleanup"));
   }

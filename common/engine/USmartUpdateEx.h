@@ -70,10 +70,11 @@ class USmartUpdateEx : public UObject {
   // The catalogue's display name of a class; empty when it has none.
   static UString GetComponentName(const char* classId) { return CatalogueComponentName(classId); }
   // Private temporary folders (foundation/temp_folders.h).
-  static int CreateUniqueTempFolder(const char* base, UString* result, const char* suffix) {
-    return ::CreateUniqueTempFolder(base, result, suffix);
+  static int CreateUniqueTempFolder(const char* base, UString* result, const char* suffix,
+                                    TempFolderHold* hold = nullptr) {
+    return ::CreateUniqueTempFolder(base, result, suffix, hold);
   }
-  static void RemoveTempFolder(UString* folder) { ::RemoveTempFolder(folder); }
+  static void RemoveTempFolder(UString* folder, TempFolderHold* hold = nullptr) { ::RemoveTempFolder(folder, hold); }
 
   // ---- The update decision (engine/update_decision.cpp and its helpers) ----
   // Whether the request's package is to be installed; stores the decision
@@ -174,6 +175,8 @@ class USmartUpdateEx : public UObject {
   UString m_strText3;
   UString m_strText4;
   UString m_strTempFolder;
+  // Keeps m_strTempFolder in place until it is removed.
+  TempFolderHold m_tempFolderHold;
   // The package record of the current request, filled by the acquisition.
   GetCABInfo m_cCabInfo;
 

@@ -120,13 +120,9 @@ UString USmartUpdateEx::AcquirePackage() {
   ParseUpdateInfo(m_strCodebase.c_str(), &info);
   if (info.fileName == kTunnelPackage && info.versionHigh == 0xFFFFFFFFu && info.versionLow == 0xFFFFFFFFu) {
     const UString local = UString(kTunnelFolder) + info.fileName;
-    if (IsFile(local)) {
-      // The verification reads the package record: let it name this file.
-      m_cCabInfo = GetCABInfo();
-      m_cCabInfo.filePath = local;
-      m_cCabInfo.window = m_hWnd;
-      return local;
-    }
+    // Copied into the private temporary folder like any other package: the
+    // VPN client's folder is not ours to verify in, nor to unpack in.
+    if (IsFile(local)) return DownloadPackage(info.fileName.c_str(), local.c_str(), &m_cCabInfo);
     LogRecord(kLogErrors, kRunObjectProc, UMessage::Format("file not found in path (: %1)", local));
   }
   return DownloadPackage(info.fileName.c_str(), m_strCodebase.c_str(), &m_cCabInfo);

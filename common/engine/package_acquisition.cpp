@@ -99,7 +99,7 @@ UString USmartUpdateEx::DownloadPackage(const char* packagePath, const char* cod
 
   // Every download gets a new folder made here: a name kept from an earlier
   // package is removed and never adopted, whatever stands under it now.
-  RemoveTempFolder(&m_strTempFolder);
+  RemoveTempFolder(&m_strTempFolder, &m_tempFolderHold);
   const UString tempBase = SGetTempPath();
   if (tempBase.empty())
     KL_THROW(-1, "USmartUpdateEx::DownloadPackage", "EXCEPTION - %s",
@@ -110,12 +110,12 @@ UString USmartUpdateEx::DownloadPackage(const char* packagePath, const char* cod
 
   // The folder goes again when the download fails: a failed download leaves
   // nothing behind.
-  auto removeFolder = kit::MakeScopeGuard([&] { RemoveTempFolder(&m_strTempFolder); });
+  auto removeFolder = kit::MakeScopeGuard([&] { RemoveTempFolder(&m_strTempFolder, &m_tempFolderHold); });
   if (GetFileAttributesA(tempBase.c_str()) == INVALID_FILE_ATTRIBUTES) {
     LogRecord(kLogWarnings, kDownloadFunction, UMessage::Format("%1, %2", "create temp path", tempBase));
     CreateDirectoryA(tempBase.c_str(), nullptr);
   }
-  const int status = CreateUniqueTempFolder(tempBase.c_str(), &m_strTempFolder, "");
+  const int status = CreateUniqueTempFolder(tempBase.c_str(), &m_strTempFolder, "", &m_tempFolderHold);
   if (status < 0)
     KL_THROW(status, kDownloadFunction, "EXCEPTION - %s, %s", "Unable to create unique temporary foldername errorCode:",
              UString::Format("%ld", static_cast<long>(status)).c_str());

@@ -147,8 +147,12 @@ DWORD DeleteHeldFolder(UniqueFile* held, const char* folder) {
     error = EmptyBelow(held->get(), Prefix(folder));
   else
     error = ERROR_FILE_INVALID;
-  const DWORD disposed = DisposeThrough(held->get(), info);
+  DWORD disposed = DisposeThrough(held->get(), info);
   held->reset();
+  // A holder without the delete right (one that lets programs take the
+  // folder as their current folder) hands over to a handle opened for the
+  // deletion, which acts only on the folder it held.
+  if (disposed == ERROR_ACCESS_DENIED && folder) disposed = DeleteNoFollow(folder, &info.identity);
   return error ? error : disposed;
 }
 

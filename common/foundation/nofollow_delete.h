@@ -59,11 +59,12 @@ DWORD DeleteNoFollow(const char* path, const FileIdentity* expected = nullptr);
 // identity. 0, or the first error met (the walk goes on past it).
 DWORD DeleteTreeNoFollow(const char* folder, const FileIdentity* expected, bool removeFolder);
 
-// For a folder this process holds open (OpenNoFollow with DELETE and
-// FILE_LIST_DIRECTORY access and without delete sharing, so that nobody can
-// move it away): empties `folder` when it
-// still names the held folder, then deletes the folder through the held
-// handle and closes it. 0, or the first error met.
+// For a folder this process holds open (OpenNoFollow with FILE_LIST_DIRECTORY
+// access, with or without DELETE, and without delete sharing, so that nobody
+// can move it away): empties `folder` when it still names the held folder,
+// then deletes the folder through the held handle and closes it. A holder
+// without DELETE is closed first and the folder deleted through a new handle
+// only while `folder` still names it. 0, or the first error met.
 DWORD DeleteHeldFolder(UniqueFile* held, const char* folder);
 
 }  // namespace kit

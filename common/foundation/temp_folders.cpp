@@ -1,6 +1,7 @@
-// Private temporary folders: a random name no other process can guess, and
-// when this process runs elevated a descriptor that shuts out guests and
-// anonymous logons.
+// Private temporary folders: a random name no other process can guess, held
+// open from creation to removal, and when this process runs elevated a
+// protected descriptor that shuts out everyone but administrators (and the
+// system account), whatever the parent folder lets its owner do.
 #include "foundation/temp_folders.h"
 
 #include <bcrypt.h>
@@ -8,15 +9,29 @@
 
 #include "foundation/UClasses.h"
 #include "foundation/handles.h"
-#include "foundation/m_io.h"
 #include "foundation/m_textconv.h"
 #include "foundation/m_uac_helpers.h"
 
 namespace {
 
-const char kSystemDescriptor[] = "D:(D;OICI;GA;;;BG)(D;OICI;GA;;;AN)(A;OICI;SD;;;BA)(A;OICI;GA;;;SY)";
-const char kHighDescriptor[] = "D:(D;OICI;GA;;;BG)(D;OICI;GA;;;AN)(A;OICI;GA;;;BA)";
+// Protected ("P"): the user's inheritable full control of %TEMP% (or the
+// Users entries of the system's temporary folder) is not merged in. The high
+// one carries a high mandatory label, so no medium-integrity process writes,
+// reads or runs anything in it even where an entry would let it.
+const char kSystemDescriptor[] = "D:P(D;OICI;GA;;;BG)(D;OICI;GA;;;AN)(A;OICI;SD;;;BA)(A;OICI;GA;;;SY)";
+const char kHighDescriptor[] = "D:P(D;OICI;GA;;;BG)(D;OICI;GA;;;AN)(A;OICI;GA;;;BA)S:(ML;OICI;NWNRNX;;;HI)";
 const int kNameAttempts = 3;
+// A folder still in use right after its last program ended is tried again,
+// this often and this long apart.
+const int kBusyAttempts = 20;
+const DWORD kBusyPauseMs = 250;
+
+// Whether a removal failed only because someone still uses the folder or a
+// file in it: a file deleted while another process had it open stays until
+// that handle closes, a program's current folder cannot go while it runs.
+bool StillInUse(DWORD error) {
+  return error == ERROR_DIR_NOT_EMPTY || error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
 
 // A folder inherits the encryption of its parent; the packages unpacked
 // into it must stay readable by the installers we start.
@@ -48,10 +63,15 @@ HRESULT GetSecurityAttributes(const char* sddl, SECURITY_ATTRIBUTES* attributes,
   return HRESULT_FROM_WIN32(error);
 }
 
-int CreateUniqueTempFolder(const char* base, UString* result, const char* suffix) {
+const char* TempFolderDescriptor(DWORD integrityLevel) {
+  return integrityLevel == 0x4000 ? kSystemDescriptor : integrityLevel == 0x3000 ? kHighDescriptor : nullptr;
+}
+
+int CreateUniqueTempFolder(const char* base, UString* result, const char* suffix, TempFolderHold* hold) {
   static const char kFunction[] = "USmartUpdateEx::CreateUniqueTempFolder";
-  const DWORD level = uGetProcessIntegrityLevel(GetCurrentProcess());
-  const char* sddl = level == 0x4000 ? kSystemDescriptor : level == 0x3000 ? kHighDescriptor : nullptr;
+  const char* sddl = TempFolderDescriptor(uGetProcessIntegrityLevel(GetCurrentProcess()));
+  TempFolderHold own;
+  if (!hold) hold = &own;
 
   SECURITY_ATTRIBUTES attributes{};
   PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -79,15 +99,19 @@ int CreateUniqueTempFolder(const char* base, UString* result, const char* suffix
                                        bytes[4], bytes[5], bytes[6], bytes[7]) +
               (suffix ? suffix : "");
     if (CreateDirectoryA(result->c_str(), sddl ? &attributes : nullptr)) {
-      // Made here, and a folder rather than a link to one somewhere else.
-      const DWORD made = GetFileAttributesA(result->c_str());
-      if (made == INVALID_FILE_ATTRIBUTES || !(made & FILE_ATTRIBUTE_DIRECTORY) ||
-          (made & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      // Held from here on, and a folder rather than a link to one elsewhere.
+      *hold = TempFolderHold();
+      hold->handle = kit::OpenNoFollow(result->c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE);
+      kit::NoFollowInfo made;
+      if (!hold->handle || !kit::ReadNoFollowInfo(hold->handle.get(), &made) || !made.IsFolder() || made.IsLink()) {
         const UString path = *result;
-        RemoveTempFolder(result);
+        hold->handle.reset();
+        *result = UString();
         KL_THROW(ERROR_CANT_ACCESS_FILE, kFunction, "EXCEPTION - %s, %s", "The temporary folder is no plain folder",
                  path.c_str());
       }
+      hold->identity = made.identity;
+      hold->known = true;
       RemoveInheritedEncryption(*result);
       return 0;
     }
@@ -102,14 +126,22 @@ int CreateUniqueTempFolder(const char* base, UString* result, const char* suffix
   }
 }
 
-void RemoveTempFolder(UString* folder) {
+void RemoveTempFolder(UString* folder, TempFolderHold* hold) {
   if (folder->empty()) return;
-  const DWORD attributes = GetFileAttributesA(folder->c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-      !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-    EmptyFolderEx(folder->c_str());
-  const BOOL removed = RemoveDirectoryA(folder->c_str());
+  const bool known = hold && hold->known;
+  const kit::FileIdentity identity = known ? hold->identity : kit::FileIdentity();
+  DWORD error = hold && hold->handle ? kit::DeleteHeldFolder(&hold->handle, folder->c_str())
+                                     : kit::DeleteTreeNoFollow(folder->c_str(), known ? &identity : nullptr, true);
+  for (int attempt = 1; StillInUse(error) && attempt < kBusyAttempts; ++attempt) {
+    Sleep(kBusyPauseMs);
+    error = kit::DeleteTreeNoFollow(folder->c_str(), known ? &identity : nullptr, true);
+  }
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) error = 0;
   LogRecord(kLogTrace, "USmartUpdateEx::RunClassProc()",
-            UMessage::Format("RemoveDirectory() is done, %1, %2", *folder, static_cast<int>(removed)));
+            UMessage::Format("RemoveDirectory() is done, %1, %2", *folder, static_cast<int>(error == 0)));
+  if (error != 0)
+    LogRecord(kLogWarnings, "USmartUpdateEx::RunClassProc()",
+              UMessage::Format("%1, %2, %3", "temporary folder not removed", *folder, static_cast<unsigned>(error)));
   *folder = UString();
+  if (hold) *hold = TempFolderHold();
 }

@@ -20,6 +20,8 @@ BOOL EvaluateAccess(AccessCheckProc accessCheck, const char*, PSECURITY_DESCRIPT
 
 DWORD WaitMilliseconds(const char*, DWORD shipped) { return shipped; }
 
+void PausePoint(const char*, const char*) {}
+
 HRESULT BindElevationMoniker(const wchar_t* monikerName, BIND_OPTS3* options, REFCLSID, REFIID interfaceId,
                              void** object) {
   return CoGetObject(monikerName, options, interfaceId, object);

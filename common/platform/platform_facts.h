@@ -48,6 +48,12 @@ BOOL EvaluateAccess(AccessCheckProc accessCheck, const char* objectName, PSECURI
 // wait and leave the others alone.
 DWORD WaitMilliseconds(const char* waitName, DWORD shipped);
 
+// A named point of a run (after a package's extraction, before its clean-up)
+// at which a test build may hold the run while its test plays an attacker
+// below it; `detail` tells the test where (the folder concerned). The
+// shipped program goes straight on.
+void PausePoint(const char* pointName, const char* detail);
+
 // Binds the elevation moniker `monikerName`, which names the class
 // `classId` (CoGetObject). The results are those of CoGetObject: 0x800704C7
 // when the user declined the prompt.

@@ -9,6 +9,7 @@
 #include "foundation/errorlog.h"
 #include "foundation/m_folders.h"
 #include "foundation/m_io.h"
+#include "foundation/nofollow_delete.h"
 #include "installer_server/server_rules.h"
 
 namespace ombrix {
@@ -54,11 +55,12 @@ bool ExactAnsi(const std::u16string& wide, std::string* ansi) {
 
 ReceiveFolder::~ReceiveFolder() {
   if (m_path.empty() || m_keep) return;
-  m_handle.reset();
-  EmptyFolderEx(m_path.c_str());
-  if (!RemoveDirectoryA(m_path.c_str()))
+  // Emptied and removed through handles that never follow a link, only
+  // while the path still names the folder this object holds.
+  const DWORD error = kit::DeleteHeldFolder(&m_handle, m_path.c_str());
+  if (error != 0)
     LogRecord(kLogErrors, "ReceiveFolder::~ReceiveFolder()",
-              UMessage::Format("%1, %2, %3", "RemoveDirectory() failed", m_path, GetLastError()));
+              UMessage::Format("%1, %2, %3", "RemoveDirectory() failed", m_path, error));
 }
 
 DWORD ReceiveFolder::Create(const UString& given, const UString& sddl) {

@@ -55,6 +55,10 @@ struct Case {
   std::function<void(std::string&)> edit;  // bytes changed at test time
   DWORD exitCode;
   const char* logText;
+  const char* stagedAs = "pkg.cab";
+  // What a process below the run does in the staging folder (given with its
+  // backslash) while the test build holds the run after extraction.
+  std::function<void(const std::string&)> afterExtraction = nullptr;
 };
 
 void Refuses(const std::vector<Case>& cases) {
@@ -66,9 +70,18 @@ void Refuses(const std::vector<Case>& cases) {
     if (c.edit) c.edit(bytes);
     std::string log;
     {
-      kittest::KitloaderStage stage;
-      kittest::WriteTextFile(stage.folder() + "\\pkg.cab", bytes);
-      const kittest::ProcessResult run = stage.Run("/s /i pkg.cab");
+      kittest::TempFolder pause;
+      std::unique_ptr<kittest::FactsFile> facts;
+      if (c.afterExtraction)
+        facts = std::make_unique<kittest::FactsFile>("[process.pauses]\nAfterExtraction=" + pause / "at" + "\n");
+      kittest::KitloaderStage stage(c.afterExtraction ? kittest::WindowsPathOf(KITLOADER_TESTABLE_EXE) : "");
+      kittest::WriteTextFile(stage.folder() + "\\" + c.stagedAs, bytes);
+      kittest::ChildProcess child = stage.Start(std::string("/s /i ") + c.stagedAs);
+      if (c.afterExtraction) {
+        if (kittest::WaitForFile(pause / "at.reached")) c.afterExtraction(kittest::ReadTextFile(pause / "at.reached"));
+        kittest::WriteTextFile(pause / "at.go", "");
+      }
+      const kittest::ProcessResult run = child.Wait();
       log = stage.Log();
       EXPECT_EQ(c.exitCode, run.exitCode) << log;
       ExpectOnlyTheLog(stage);
@@ -123,6 +136,36 @@ TEST(HostileE2E, NamesThatLeaveThePackageAreRefusedAndChangeNothing) {
        "unsafe section name, "},
       {"DestDir climbs out", "hostile_destdir", nullptr, ERROR_BAD_PATHNAME, "unsafe destination folder"},
       {"hook runs a program outside", "hostile_hookrun", nullptr, ERROR_BAD_PATHNAME, "program outside the package"},
+  });
+}
+
+// Takes the sample control off the machine (other tests and the demo leave it).
+void ForgetTheControl() {
+  for (const char* file : {"\\ombrixctl.dll", "\\ombrixctl.inf", "\\ombrixtrust.dat"})
+    DeleteFileA((SGetDownloadedProgramFilesFolder().str() + file).c_str());
+  for (const char* key : {"Classes\\CLSID\\{5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}", "Classes\\Norvane.OmbrixControl.1",
+                          "Classes\\TypeLib\\{2D6B9C31-7E85-4A0F-B3C2-9F1E4D7A6B58}",
+                          "Microsoft\\Code Store Database\\Distribution Units\\{5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}"})
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, (std::string("Software\\") + key).c_str());
+}
+
+// A file of the verified package replaced in the staging folder once it is
+// unpacked (a working control of another version, an INF that writes to the
+// system folder, a program for the hook): each run refuses with the digest
+// code and places, registers and starts nothing.
+TEST(HostileE2E, FilesReplacedAfterExtractionAreRefusedAndChangeNothing) {
+  ForgetTheControl();
+  const std::string control =
+      kittest::ReadTextFile(kittest::WindowsPathOf(KITLOADER_BUILD_DIR "/suite/ombrixctl-2.0.0.1/ombrixctl.dll"));
+  const char* changed = "the file is not the one the verified package holds";
+  const auto plant = [](const char* name, std::string bytes) {
+    return [name, bytes](const std::string& staging) { kittest::WriteTextFile(staging + name, bytes); };
+  };
+  Refuses({
+      {"control", "ombrixctl-1.0.0.1", nullptr, kBadDigest, changed, "ombrixctl.cab", plant("ombrixctl.dll", control)},
+      {"INF", "trust_signer01", nullptr, kBadDigest, changed, "pkg.cab",
+       plant("pkg.inf", "[Add.Code]\r\nombrixtrust.dat=ombrixtrust.dat\r\n[ombrixtrust.dat]\r\nfile=thiscab\r\nDestDir=11\r\n")},
+      {"hook program", "hook_tunnel", nullptr, kBadDigest, changed, "hook_tunnel.cab", plant("tunnelsetup.exe", control)},
   });
 }
 
@@ -261,13 +304,8 @@ std::string Difference(const std::set<std::string>& a, const std::set<std::strin
 }
 
 TEST(HostileE2E, RunsAtTheSameTimeEndAsOneCompleteInstall) {
-  // Start from a machine without either (other tests and the demo leave them).
-  for (const char* file : {"\\ombrixctl.dll", "\\ombrixctl.inf", "\\ombrixtrust.dat"})
-    DeleteFileA((SGetDownloadedProgramFilesFolder().str() + file).c_str());
-  for (const char* key : {"Classes\\CLSID\\{5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}", "Classes\\Norvane.OmbrixControl.1",
-                          "Classes\\TypeLib\\{2D6B9C31-7E85-4A0F-B3C2-9F1E4D7A6B58}",
-                          "Microsoft\\Code Store Database\\Distribution Units\\{5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}"})
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, (std::string("Software\\") + key).c_str());
+  // Start from a machine without either.
+  ForgetTheControl();
   const Snapshot clean = TakeSnapshot();
   const std::set<std::string> control = InstallTogether({"control"}, clean),
                               sample = InstallTogether({"sample"}, clean);

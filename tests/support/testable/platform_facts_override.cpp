@@ -19,6 +19,9 @@
 //                                  reports what would have been granted
 //   [process.waits]                how long a named wait lasts, in ms
 //   UserRegister=500               (the program's own value when left out)
+//   [process.pauses]               a run held at a named point:
+//   AfterExtraction=C:\x\signal    writes the point's detail to "<signal>.reached",
+//                                  then waits (at most 60 s) for "<signal>.go"
 //
 // KITLOADER_TEST_FACTS_SECTION names the section to read (default
 // "process"); a program started through an accepted elevation prompt reads
@@ -153,6 +156,21 @@ DWORD WaitMilliseconds(const char* waitName, DWORD shipped) {
   const unsigned long parsed = std::strtoul(fact.c_str(), &end, 0);
   if (!end || *end) BadFact(waitName, fact);
   return parsed;
+}
+
+void PausePoint(const char* pointName, const char* detail) {
+  const std::string signal = Fact(Section() + ".pauses", pointName);
+  if (signal.empty()) return;
+  const std::string text = detail ? detail : "";
+  HANDLE reached = CreateFileA((signal + ".reached").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (reached == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(reached, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(reached);
+  for (int waited = 0; waited < 3000 && GetFileAttributesA((signal + ".go").c_str()) == INVALID_FILE_ATTRIBUTES;
+       ++waited)
+    Sleep(20);
 }
 
 HRESULT BindElevationMoniker(const wchar_t* monikerName, BIND_OPTS3* options, REFCLSID classId, REFIID interfaceId,

@@ -1,7 +1,7 @@
-// Private temporary folders: their names, their one backslash, and the
-// descriptor texts. (Wine keeps no security descriptor on folders, so the
-// descriptor a folder gets cannot be read back here.)
+// Private temporary folders: their names, their one backslash, their
+// descriptors, and the hold that keeps them in place until they are removed.
 #include <windows.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -42,6 +42,101 @@ TEST(UniqueTempFolder, NamesSeparatorAndDescriptor) {
   UString folder = "kept";
   EXPECT_THROW(USmartUpdateEx::CreateUniqueTempFolder((base / "missing\\deeper").c_str(), &folder, ""), UException);
   EXPECT_EQ("", folder);
+}
+
+// The elevated descriptors are protected (nothing of the user's %TEMP% is
+// merged in) and the high one is labelled, as the platform reads them.
+TEST(UniqueTempFolder, ElevatedDescriptorsAreProtectedAndLabelled) {
+  const struct {
+    DWORD level;
+    const char* dacl;   // the folder's own entries, protected
+    const char* label;  // its mandatory label
+    const char* read;   // the label entry read back: mask, inheritance, SID
+  } table[] = {
+      {0x4000, "D:P(D;OICI;GA;;;BG)(D;OICI;GA;;;AN)(A;OICI;SD;;;BA)(A;OICI;GA;;;SY)", "", ""},
+      {0x3000, "D:P(D;OICI;GA;;;BG)(D;OICI;GA;;;AN)(A;OICI;GA;;;BA)", "S:(ML;OICI;NWNRNX;;;HI)", "7 3 S-1-16-12288"},
+      {0x2000, nullptr, nullptr, nullptr},
+  };
+  kittest::TempFolder base;
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.level);
+    const char* sddl = TempFolderDescriptor(row.level);
+    if (!row.dacl) {
+      EXPECT_EQ(nullptr, sddl);
+      continue;
+    }
+    ASSERT_NE(nullptr, sddl);
+    EXPECT_EQ(std::string(row.dacl) + row.label, sddl);
+    // What the folder is made with, as the platform reads it back. (Wine
+    // keeps no descriptor on a folder: it reports one made from the Unix
+    // permissions, so the made folder itself cannot be read back here.)
+    SECURITY_ATTRIBUTES attributes;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(S_OK, GetSecurityAttributes(sddl, &attributes, &descriptor));
+    kit::UniqueLocal owner(descriptor);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(descriptor, &control, &revision));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);
+    char* text = nullptr;
+    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1,
+                                                                     DACL_SECURITY_INFORMATION, &text, nullptr));
+    kit::UniqueLocal textOwner(text);
+    EXPECT_EQ(row.dacl, std::string(text));
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL sacl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorSacl(descriptor, &present, &sacl, &defaulted));
+    std::string label;
+    void* ace = nullptr;
+    if (present && sacl && sacl->AceCount == 1 && GetAce(sacl, 0, &ace)) {
+      const auto* entry = static_cast<const SYSTEM_MANDATORY_LABEL_ACE*>(ace);
+      char* sid = nullptr;
+      if (entry->Header.AceType == SYSTEM_MANDATORY_LABEL_ACE_TYPE &&
+          ConvertSidToStringSidA(const_cast<DWORD*>(&entry->SidStart), &sid)) {
+        kit::UniqueLocal sidOwner(sid);
+        label = std::to_string(entry->Mask) + " " + std::to_string(entry->Header.AceFlags) + " " + sid;
+      }
+    }
+    EXPECT_EQ(row.read, label);
+    EXPECT_TRUE(CreateDirectoryA((base / std::to_string(row.level)).c_str(), &attributes));
+  }
+}
+
+// The folder cannot be moved away while it is held; where the hold is lost,
+// a folder or a link put in its place is never entered nor removed.
+TEST(UniqueTempFolder, HeldUntilRemovedAndNothingPutInItsPlaceIsTouched) {
+  kittest::TempFolder base, elsewhere;
+  kittest::WriteTextFile(elsewhere / "canary.txt", "keep");
+  for (const bool link : {false, true}) {
+    SCOPED_TRACE(link);
+    UString folder;
+    TempFolderHold hold;
+    ASSERT_EQ(0, USmartUpdateEx::CreateUniqueTempFolder(base.path().c_str(), &folder, "", &hold));
+    const std::string path = folder.c_str(), away = path + "_away";
+    kittest::WriteTextFile(path + "\\ours.txt", "x");
+    EXPECT_FALSE(MoveFileA(path.c_str(), away.c_str()));
+    hold.handle.reset();
+    ASSERT_TRUE(MoveFileA(path.c_str(), away.c_str()));
+    if (link) {
+      ASSERT_TRUE(kittest::MakeUnixLink(elsewhere.path(), path));
+    } else {
+      ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr));
+      kittest::WriteTextFile(path + "\\canary.txt", "keep");
+    }
+    USmartUpdateEx::RemoveTempFolder(&folder, &hold);
+    EXPECT_EQ("", folder);
+    EXPECT_EQ("keep", kittest::ReadTextFile((link ? elsewhere.path() : path) + "\\canary.txt"));
+    EXPECT_TRUE(kittest::FileExists(away + "\\ours.txt"));
+    if (link) kittest::RemoveUnixLink(path);
+  }
+  // Held to the end, it goes with all it holds.
+  UString folder;
+  TempFolderHold hold;
+  ASSERT_EQ(0, USmartUpdateEx::CreateUniqueTempFolder(base.path().c_str(), &folder, "", &hold));
+  const std::string path = folder.c_str();
+  kittest::WriteTextFile(path + "\\ours.txt", "x");
+  USmartUpdateEx::RemoveTempFolder(&folder, &hold);
+  EXPECT_FALSE(kittest::FileExists(path));
 }
 
 }  // namespace
