@@ -158,9 +158,11 @@ class UKitLoader : public UObject {
   // The package INF, checked once extraction is over and held until the end.
   kit::UniqueFile m_heldInf;
   static std::string DigestKey(const UString& path);
-  // Opens `path` (never through a link) for reading with read sharing only
-  // and checks its content against its recorded digest: 0 with the file in
-  // *held (and its digest in *digest), or TRUST_E_BAD_DIGEST, logged.
+  // Opens a file of the extraction, or one placed from it, (never through a
+  // link) for reading with read sharing only and checks its content against
+  // its recorded digest: 0 with the file in *held (and its digest in
+  // *digest), or TRUST_E_BAD_DIGEST, logged. A file outside both folders,
+  // or one that neither stands nor was extracted: 0 with nothing held.
   DWORD HoldVerifiedFile(const UString& path, kit::UniqueFile* held, kit::Sha256Digest* digest = nullptr);
   // Every extracted file, checked and held: 0 or TRUST_E_BAD_DIGEST.
   DWORD HoldAllExtracted(std::vector<kit::UniqueFile>* held);

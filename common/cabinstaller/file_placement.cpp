@@ -295,7 +295,7 @@ int UKitLoader::ProcessSection(UStringPairList& addCode, const UStringPairList* 
         }
         result = CopyPackageFile(sourcePath, destPath, name.c_str());
         if (result != 0) return;
-        m_digests[DigestKey(destPath)] = digest;
+        if (heldSource) m_digests[DigestKey(destPath)] = digest;
       }
     }
 

@@ -241,7 +241,7 @@ int UKitLoader::RunCommand(const char* extractFolder, const char* objectFolder) 
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION raw{};
-  const BOOL started = CreateProcessA(program.empty() ? nullptr : program.c_str(), buffer.data(), nullptr, nullptr,
+  const BOOL started = CreateProcessA(heldProgram ? program.c_str() : nullptr, buffer.data(), nullptr, nullptr,
                                       FALSE, 0, nullptr,
                                       extractFolder && *extractFolder ? extractFolder : nullptr, &startup, &raw);
   const DWORD error = GetLastError();

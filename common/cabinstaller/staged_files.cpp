@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cabinstaller/UKitLoader.h"
+#include "cabinstaller/cab_directory.h"
 #include "foundation/nofollow_delete.h"
 
 namespace {
@@ -29,6 +30,14 @@ std::string UKitLoader::DigestKey(const UString& path) {
 
 DWORD UKitLoader::HoldVerifiedFile(const UString& path, kit::UniqueFile* held, kit::Sha256Digest* digest) {
   const auto recorded = m_digests.find(DigestKey(path));
+  // Only a file of the extraction (or one placed from it) is checked; where
+  // nothing was extracted and nothing stands, the caller's own open fails.
+  const bool staged = recorded != m_digests.end() || cab::LiesWithin(m_strCabFolder.str(), path.str()) ||
+                      cab::LiesWithin(m_strTempFolder.str(), path.str());
+  if (!staged || (recorded == m_digests.end() && GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)) {
+    held->reset();
+    return 0;
+  }
   kit::UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   const DWORD openError = file ? 0 : GetLastError();
