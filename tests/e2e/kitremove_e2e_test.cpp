@@ -61,11 +61,12 @@ bool Registered(HKEY hive, const std::string& classId) {
   return kittest::RegKeyExists(hive, "Software\\Classes\\CLSID\\" + classId);
 }
 
-std::string PendingRenames() {
-  char data[32768] = {};
-  DWORD size = sizeof data - 2;
-  RegGetValueA(HKEY_LOCAL_MACHINE, kSession, "PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, data, &size);
-  return std::string(data, size);
+std::string PendingRenames() {  // empty when there is none
+  std::string data(65536, '\0');
+  DWORD size = static_cast<DWORD>(data.size());
+  const LONG read = RegGetValueA(HKEY_LOCAL_MACHINE, kSession, "PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ,
+                                 nullptr, &data[0], &size);
+  return read == ERROR_SUCCESS ? data.substr(0, size) : std::string();
 }
 
 TEST(KitremoveE2E, InstallThenRemoveLeavesTheMachineAsItWas) {
@@ -203,7 +204,7 @@ TEST(KitremoveE2E, ForgedRecordsTouchNothingOutsideTheirFolders) {
     EXPECT_NE(std::string::npos, log.find(user ? "run kitremove without elevation" : "server outside the control's "
                                                                                      "folder, not loaded")) << log;
     // The machine's record goes with /f; the files it names stay.
-    if (!user) EXPECT_EQ(0u, programs.Remove("/s /f " + kStuck)) << programs.remover.Log();
+    if (!user) { EXPECT_EQ(0u, programs.Remove("/s /f " + kStuck)) << programs.remover.Log(); }
     log += programs.remover.Log();
     EXPECT_EQ(user, log.find("file outside the control's folder, left in place") == std::string::npos) << log;
     EXPECT_EQ(user, kittest::RegKeyExists(hive, kUnits + kStuck));
