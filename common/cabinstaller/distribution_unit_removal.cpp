@@ -10,6 +10,8 @@
 #include "foundation/handles.h"
 #include "foundation/m_folders.h"
 #include "foundation/m_registry.h"
+#include "foundation/m_uac_helpers.h"
+#include "foundation/nofollow_delete.h"
 
 namespace {
 
@@ -40,17 +42,77 @@ bool Listed(const UStringList& list, const UString& item) {
   return false;
 }
 
-// Deletes a file, or has it deleted at the next restart when it is in use.
-// 0 (gone or never there), ERROR_SUCCESS_REBOOT_REQUIRED, or the error.
-DWORD DeleteOrSchedule(const UString& path) {
-  if (DeleteFileA(path.c_str())) return 0;
-  const DWORD error = GetLastError();
-  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return 0;
-  if (MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+// The folders a removal of one scope may act in, as their final paths.
+struct RemovalFolders {
+  int scope;
+  UString own;     // the scope's Downloaded Program Files folder
+  UString system;  // the system folder
+};
+
+// The path of what `path` names, opened without following links: the final
+// path where the system tells it, else the full path of the text. `link` is
+// set for a link (acted on as a link never); `present` for a path that opened.
+UString FinalPath(const UString& path, bool* link, bool* present, kit::FileIdentity* identity) {
+  kit::UniqueFile item = kit::OpenNoFollow(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  kit::NoFollowInfo info;
+  *present = item && kit::ReadNoFollowInfo(item.get(), &info);
+  *link = *present && (info.IsLink() || kit::FollowedALink(GetFileAttributesA(path.c_str()), info));
+  if (*present && identity) *identity = info.identity;
+  std::string final = *present ? kit::FinalPathOf(item.get()) : std::string();
+  if (final.empty()) {
+    char full[MAX_PATH * 4];
+    const DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+    if (length && length < sizeof full) final.assign(full, length);
+  }
+  return UString(final.c_str());
+}
+
+RemovalFolders FoldersOf(int scope) {
+  bool ownLink = false, systemLink = false, present = false;
+  const UString own = scope == 2 ? SGetUserDownloadedProgramFilesFolder(false) : SGetDownloadedProgramFilesFolder();
+  const UString ownFinal = own.empty() ? UString() : FinalPath(own, &ownLink, &present, nullptr);
+  const UString system = FinalPath(SGetSystemDirectory(), &systemLink, &present, nullptr);
+  // A folder that is itself a link leads elsewhere: nothing is inside it.
+  return {scope, ownLink ? UString() : ownFinal, systemLink ? UString() : system};
+}
+
+// Whether the removal may delete, unregister or load the file at `path`:
+// not a link, and its final path in the scope's folder (or, for the machine,
+// a shared file of the system folder whose count the machine keeps).
+bool MayTouch(const RemovalFolders& folders, const UString& path, bool machineCount, bool* present,
+              kit::FileIdentity* identity) {
+  bool link = false;
+  const UString final = FinalPath(path, &link, present, identity);
+  return !link && RemovalMayTouch(final, folders.own, folders.system, folders.scope == 1 && machineCount);
+}
+
+bool MachineCountKept(int scope, const UString& path) {
+  DWORD count = 0, size = sizeof count;
+  return scope == 1 && RegGetValueA(HKEY_LOCAL_MACHINE, kSharedDllsKey, path.c_str(), RRF_RT_REG_DWORD, nullptr,
+                                    &count, &size) == ERROR_SUCCESS;
+}
+
+// Deletes a file of the removal's own folders through a handle that follows
+// no link, or has it deleted at the next restart when it is in use (only in
+// the machine's folders, which the user's programs cannot write). A file
+// elsewhere is left in place. 0 (gone, never there or left),
+// ERROR_SUCCESS_REBOOT_REQUIRED, or the error.
+DWORD DeleteOrSchedule(const RemovalFolders& folders, const UString& path, bool machineCount) {
+  bool present = false;
+  kit::FileIdentity identity;
+  if (!MayTouch(folders, path, machineCount, &present, &identity)) {
+    if (present)
+      LogRecord(kLogWarnings, kRemove, UMessage::Format("%1, %2", "file outside the control's folder, left in place", path));
+    return 0;
+  }
+  if (!present) return 0;
+  const DWORD error = kit::DeleteNoFollow(path.c_str(), &identity);
+  if (error == 0 || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return 0;
+  if (folders.scope == 1 && MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
     LogRecord(kLogWarnings, kRemove, UMessage::Format("%1, %2, %3", "file in use, deleted at the next restart", path, error));
     return ERROR_SUCCESS_REBOOT_REQUIRED;
   }
-  const DWORD scheduleError = GetLastError();
+  const DWORD scheduleError = folders.scope == 1 ? GetLastError() : error;
   LogRecord(kLogErrors, kRemove, UMessage::Format("%1, %2, %3", "cannot delete file", path, scheduleError));
   return scheduleError ? scheduleError : error;
 }
@@ -66,7 +128,7 @@ unsigned long OtherOwners(const UStringList& values, const UString& classId) {
 
 // Takes `classId` off the owners of one recorded file; the file goes when it
 // was the last. 0, ERROR_SUCCESS_REBOOT_REQUIRED or the error of the file.
-DWORD ReleaseFile(HKEY hive, const UString& path, const UString& classId) {
+DWORD ReleaseFile(const RemovalFolders& folders, HKEY hive, const UString& path, const UString& classId) {
   const UString usage = ModuleUsageKey(path);
   kit::UniqueKey key;
   RegOpenKeyExA(hive, usage.c_str(), 0, KEY_READ | KEY_WRITE, key.put());
@@ -101,7 +163,7 @@ DWORD ReleaseFile(HKEY hive, const UString& path, const UString& classId) {
     LogRecord(kLogTrace, kRemove,
               UMessage::Format("%1, %2, %3", release.deleteFile ? "file removed" : "file kept for its other owners",
                                path, release.newCount));
-    if (release.deleteFile) result = DeleteOrSchedule(path);
+    if (release.deleteFile) result = DeleteOrSchedule(folders, path, facts.countPresent);
     // A file that could not go keeps its owner: the next removal tries again.
     if (result != 0 && result != ERROR_SUCCESS_REBOOT_REQUIRED) return result;
     RegDeleteValueA(key.get(), classId.c_str());
@@ -141,6 +203,16 @@ int UKitLoader::RemoveDistributionUnit(int scope, const char* classIdText, bool 
   CatchAndLog(KL_CATCH_SITE("UKitLoader::RemoveDistributionUnit", "UKitLoader::RemoveDistributionUnit()"), result, [&] {
     const HKEY hive = HiveOf(scope);
     const UString classId(classIdText), record = DistributionUnitKey(classId);
+    // The user's records are the user's to write: an elevated run obeying
+    // them would delete and load whatever the user's programs name.
+    if (scope == 2 && uGetProcessIntegrityLevel(GetCurrentProcess()) >= kIntegrityHigh) {
+      LogRecord(kLogErrors, kRemove,
+                UMessage::Format("%1, %2", "a control installed for the user is not removed by an elevated run: "
+                                           "run kitremove without elevation", classId));
+      result = ERROR_ACCESS_DENIED;
+      return;
+    }
+    const RemovalFolders folders = FoldersOf(scope);
     kit::UniqueKey files;
     if (classId.empty() ||
         RegOpenKeyExA(hive, (record + "\\Contains\\Files").c_str(), 0, KEY_READ, files.put()) != ERROR_SUCCESS) {
@@ -166,7 +238,17 @@ int UKitLoader::RemoveDistributionUnit(int scope, const char* classIdText, bool 
     if (ReadText(hive, (classKey + "\\InprocServer32").c_str(), nullptr, &server) && Listed(recorded, server)) {
       kit::UniqueKey usage;
       RegOpenKeyExA(hive, ModuleUsageKey(server).c_str(), 0, KEY_READ, usage.put());
-      if (usage && OtherOwners(RegistryValueNames(usage.get()), classId) > 0) {
+      bool present = false;
+      if (!MayTouch(folders, server, MachineCountKept(scope, server), &present, nullptr)) {
+        // Never loaded: its unregistration would run whatever it is.
+        LogRecord(kLogErrors, kRemove, UMessage::Format("%1, %2", "server outside the control's folder, not loaded", server));
+        if (!force) {
+          result = ERROR_INSTALL_FAILURE;
+          return;
+        }
+        LogRecord(kLogWarnings, kRemove, UString("removing its files anyway (/f)"));
+        RegDeleteTreeA(hive, classKey.c_str());
+      } else if (usage && OtherOwners(RegistryValueNames(usage.get()), classId) > 0) {
         LogRecord(kLogTrace, kRemove, UMessage::Format("%1, %2", "server shared by other classes, class key removed", server));
         RegDeleteTreeA(hive, classKey.c_str());
       } else {
@@ -190,7 +272,7 @@ int UKitLoader::RemoveDistributionUnit(int scope, const char* classIdText, bool 
     // 2. The files, last listed first.
     bool restart = false;
     for (auto it = recorded.rbegin(); it != recorded.rend(); ++it) {
-      const DWORD r = ReleaseFile(hive, *it, classId);
+      const DWORD r = ReleaseFile(folders, hive, *it, classId);
       if (r == ERROR_SUCCESS_REBOOT_REQUIRED) restart = true;
       else if (r != 0) {
         result = static_cast<int>(r);
@@ -205,7 +287,7 @@ int UKitLoader::RemoveDistributionUnit(int scope, const char* classIdText, bool 
       bool besideFiles = false;
       for (const UString& file : recorded) besideFiles = besideFiles || FolderOf(file).EqualsNoCase(FolderOf(infCopy).c_str());
       if (besideFiles && !InfCopySharedByAnotherRecord(hive, classId, infCopy)) {
-        const DWORD r = DeleteOrSchedule(infCopy);
+        const DWORD r = DeleteOrSchedule(folders, infCopy, false);
         if (r == ERROR_SUCCESS_REBOOT_REQUIRED) restart = true;
         else if (r != 0) {
           result = static_cast<int>(r);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "components/update_rules.h"
+
 namespace {
 
 UString Joined(const UString& folder, const UString& name) {
@@ -91,4 +93,9 @@ bool ReadOwnerMark(const UString& text, unsigned long* count) {
   }
   *count = value;
   return true;
+}
+
+bool RemovalMayTouch(const UString& finalPath, const UString& scopeFolder, const UString& systemFolder,
+                     bool machineCount) {
+  return IsInFolder(finalPath, scopeFolder) || (machineCount && IsInFolder(finalPath, systemFolder));
 }

@@ -68,3 +68,10 @@ SharedFileRelease ReleaseSharedFile(const SharedFileFacts& facts);
 // marks (false for the empty text an installation writes).
 UString OwnerMark(unsigned long count);
 bool ReadOwnerMark(const UString& text, unsigned long* count);
+
+// Whether a removal may delete, unregister or load the file whose final path
+// (links resolved) is `finalPath`: only inside the Downloaded Program Files
+// folder of the record's scope, or, for a machine record, a shared file of
+// the system folder whose count the machine's SharedDlls keeps.
+bool RemovalMayTouch(const UString& finalPath, const UString& scopeFolder, const UString& systemFolder,
+                     bool machineCount);

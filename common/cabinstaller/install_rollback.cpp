@@ -8,7 +8,10 @@
 #include <utility>
 
 #include "foundation/errorlog.h"
+#include "components/update_rules.h"
 #include "foundation/handles.h"
+#include "foundation/m_folders.h"
+#include "foundation/nofollow_delete.h"
 
 namespace {
 
@@ -66,13 +69,23 @@ void WriteTree(HKEY parent, const std::string& path, const SavedKey& saved) {
   for (const auto& [name, child] : saved.children) WriteTree(key.get(), name, child);
 }
 
-// Deletes a file, also a read-only one.
+// Deletes a file, also a read-only one, through a handle that follows no
+// link: a link planted in its place goes as a link.
 bool RemoveFile(const UString& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
-  if (attributes & FILE_ATTRIBUTE_READONLY)
-    SetFileAttributesA(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-  return DeleteFileA(path.c_str()) != FALSE;
+  const DWORD error = kit::DeleteNoFollow(path.c_str());
+  return error == 0 || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// Has a file that is in use deleted at the next restart, only in the
+// machine's folders: the restart takes the name as it is then, and below a
+// folder the user's programs can write it could lead anywhere.
+void RemoveAtRestart(const UString& path) {
+  try {
+    if (IsInFolder(path, SGetDownloadedProgramFilesFolder()) || IsInFolder(path, SGetSystemDirectory()))
+      MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  } catch (...) {
+    // No Windows folder: nothing is scheduled.
+  }
 }
 
 std::string Folded(std::string text) {
@@ -126,7 +139,7 @@ void RemoveFilesMovedAsideByEndedRuns(const UString& folder) {
       continue;
     const UString path = folder + "\\" + item.cFileName;
     LogRecord(kLogWarnings, kRollback, UMessage::Format("%1, %2", "removing a file an ended run moved aside", path));
-    if (!RemoveFile(path)) MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (!RemoveFile(path)) RemoveAtRestart(path);
   } while (FindNextFileA(search.get(), &item));
 }
 
@@ -158,7 +171,7 @@ DWORD InstallRollback::PrepareFile(const UString& path) {
                                    UMessage::Format("%1, %2, %3", "cannot put back", path, GetLastError()));
                      },
                      [aside] {
-                       if (!RemoveFile(aside)) MoveFileExA(aside.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+                       if (!RemoveFile(aside)) RemoveAtRestart(aside);
                      }});
   return 0;
 }

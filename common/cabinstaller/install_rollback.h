@@ -32,7 +32,7 @@ class InstallRollback {
   // Undoes every step, last first. Nothing is left to undo afterwards.
   void Rollback();
   // Makes the installation final: the files moved aside go (a file still in
-  // use goes at the next restart).
+  // use in the machine's folders goes at the next restart).
   void Commit();
   bool empty() const { return m_steps.empty(); }
 
@@ -48,7 +48,9 @@ class InstallRollback {
 
 // Removes from `folder` the files that runs which have ended (a run killed
 // in the middle of an installation) moved aside and left there: a running
-// installation keeps its own. One still in use goes at the next restart.
+// installation keeps its own. Each goes through a handle that follows no
+// link; one still in use goes at the next restart when it lies in the
+// machine's folders.
 void RemoveFilesMovedAsideByEndedRuns(const UString& folder);
 
 // Whether an installed file could be moved aside: no other handle keeps it

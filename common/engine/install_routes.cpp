@@ -140,8 +140,11 @@ std::int32_t USmartUpdateEx::RunObjectProc() {
 
     // A run killed in the middle of an installation leaves the files it
     // moved aside; the next run removes them, also when nothing is installed.
-    for (const UString& folder : {SGetDownloadedProgramFilesFolder(), SGetUserDownloadedProgramFilesFolder(false)})
-      RemoveFilesMovedAsideByEndedRuns(folder);
+    // An elevated run leaves the user's folder to the user's own runs: what
+    // lies there is the user's programs' to plant.
+    RemoveFilesMovedAsideByEndedRuns(SGetDownloadedProgramFilesFolder());
+    if (uGetProcessIntegrityLevel(GetCurrentProcess()) < kIntegrityHigh)
+      RemoveFilesMovedAsideByEndedRuns(SGetUserDownloadedProgramFilesFolder(false));
 
     if (!isProceedWithUpdate()) {
       LogRecord(kLogTrace, kRunObjectProc,

@@ -1,5 +1,8 @@
 #include "foundation/file_error_log.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <cstring>
 #include <optional>
 
@@ -8,6 +11,8 @@
 #include "foundation/m_sync.h"
 #include "foundation/m_sys.h"
 #include "foundation/m_uac_helpers.h"
+#include "foundation/log_file_rules.h"
+#include "foundation/nofollow_delete.h"
 #include "kit_build_identity.h"
 
 const char kLogSettingsKey[] = "Software\\Norvane Networks\\ZirivoDerazu\\Logging";
@@ -37,16 +42,86 @@ DWORD LastErrorOr(DWORD fallback) {
   return error != 0 ? error : fallback;
 }
 
-// Copies the log to its ".bak" companion, replacing an older copy; true only
-// when every byte reached the copy. The log stays open in other processes, so
-// it is read with full sharing.
-bool CopyToBackup(const UString& path) {
-  kit::UniqueFile source(
-      CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+// The log is never opened through a link: its own handle and every other
+// one on it come from this open, or from the handle itself.
+constexpr DWORD kLogAccess = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
+
+kit::UniqueFile OpenLogName(const UString& path, DWORD disposition) {
+  return kit::UniqueFile(CreateFileA(path.c_str(), kLogAccess, kShareAll, nullptr, disposition,
+                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+// Another handle on the very file `file` names, not on whatever its path
+// names now.
+kit::UniqueFile ReopenLog(HANDLE file, DWORD access) {
+  return kit::UniqueFile(ReOpenFile(file, access, kShareAll, FILE_FLAG_OPEN_REPARSE_POINT));
+}
+
+std::string SidText(PSID sid) {
+  char* text = nullptr;
+  if (!sid || !ConvertSidToStringSidA(sid, &text)) return std::string();
+  std::string result(text);
+  LocalFree(text);
+  return result;
+}
+
+std::string ProcessUserSid() {
+  kit::UniqueHandle token;
+  HANDLE raw = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return std::string();
+  token.reset(raw);
+  alignas(8) BYTE buffer[256];
+  DWORD size = 0;
+  if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size)) return std::string();
+  return SidText(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+}
+
+std::string OwnerSid(HANDLE file) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                      &descriptor) != ERROR_SUCCESS)
+    return std::string();
+  std::string text = SidText(owner);
+  LocalFree(descriptor);
+  return text;
+}
+
+// Whether the file the log's name led to may be written, and whether it is
+// safe to take its name away through the handle (never when the open went
+// through a link: that would take the target).
+LogFileRefusal CheckLogFile(HANDLE file, const UString& path, bool* disposable) {
+  kit::NoFollowInfo info;
+  LogFileFacts facts;
+  const bool read = kit::ReadNoFollowInfo(file, &info);
+  const bool followed = read && kit::FollowedALink(GetFileAttributesA(path.c_str()), info);
+  facts.link = !read || info.IsLink() || followed || info.IsFolder();
+  facts.links = info.links;
+  facts.owner = OwnerSid(file);
+  facts.user = ProcessUserSid();
+  *disposable = read && !followed && !(info.IsFolder() && !info.IsLink());
+  return RefuseLogFile(facts);
+}
+
+// Takes the name away from the file the handle names.
+bool DisposeName(HANDLE file) {
+  kit::UniqueFile deleter = ReopenLog(file, DELETE);
+  FILE_DISPOSITION_INFO disposition = {};
+  disposition.DeleteFile = TRUE;
+  return deleter && SetFileInformationByHandle(deleter.get(), FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+// Copies the log, read through its own handle, to a new ".bak" companion;
+// true only when every byte reached the copy. An older copy goes first, as a
+// link if it is one: the copy is always a new file of this process's own.
+bool CopyToBackup(HANDLE log, const UString& path) {
+  kit::UniqueFile source = ReopenLog(log, GENERIC_READ);
   if (!source) return false;
   const UString backupPath = path + ".bak";
-  kit::UniqueFile backup(CreateFileA(backupPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+  const DWORD removed = kit::DeleteNoFollow(backupPath.c_str());
+  if (removed != 0 && removed != ERROR_FILE_NOT_FOUND && removed != ERROR_PATH_NOT_FOUND) return false;
+  kit::UniqueFile backup(CreateFileA(backupPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!backup) return false;
   char chunk[64 * 1024];
   for (;;) {
@@ -58,10 +133,10 @@ bool CopyToBackup(const UString& path) {
   }
 }
 
-// Empties the log through a handle of its own: ours may only append.
-bool TruncateLog(const UString& path) {
-  kit::UniqueFile file(
-      CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+// Empties the log through a handle of its own on the same file: ours may
+// only append.
+bool TruncateLog(HANDLE log) {
+  kit::UniqueFile file = ReopenLog(log, GENERIC_WRITE);
   return file && SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(file.get());
 }
 
@@ -72,7 +147,7 @@ ULONGLONG FileSize(HANDLE file) {
 
 }  // namespace
 
-int ReadConfiguredLogLevel() {
+int ReadConfiguredLogLevel(bool elevated) {
   static const struct {
     HKEY root;
     const char* key;
@@ -84,14 +159,16 @@ int ReadConfiguredLogLevel() {
       {HKEY_CURRENT_USER, "Software\\Tessary\\Gatehold", "DebugLevel"},
   };
   for (const auto& place : kPlaces) {
+    if (elevated && place.root != HKEY_LOCAL_MACHINE) continue;
     DWORD level = GetRegistryAsDWORDA(place.root, place.key, place.value, kUnsetValue, 0);
     if (level != kUnsetValue) return static_cast<int>(level);
   }
   return kDefaultLogLevel;
 }
 
-DWORD ReadConfiguredMaxLogFileSize() {
-  return GetRegistryAsDWORDA(HKEY_CURRENT_USER, kLogSettingsKey, "MaxLogFileSize", kDefaultMaxLogFileSize, 0);
+DWORD ReadConfiguredMaxLogFileSize(bool elevated) {
+  return GetRegistryAsDWORDA(elevated ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, kLogSettingsKey, "MaxLogFileSize",
+                             kDefaultMaxLogFileSize, 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -136,9 +213,7 @@ class LogFileLock {
       ++m_log.m_iLockDepth;
       return true;
     }
-    if (!m_log.m_hLockFile)
-      m_log.m_hLockFile.reset(CreateFileA(m_log.m_strFilePath.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!m_log.m_hLockFile && m_log.m_hFile) m_log.m_hLockFile = ReopenLog(m_log.m_hFile.get(), GENERIC_READ);
     if (!m_log.m_hLockFile) return false;
     // Polled: a wait on the lock itself could not give up after a time.
     const DWORD start = GetTickCount();
@@ -164,8 +239,9 @@ class LogFileLock {
 };
 
 UFileErrorLogEx::UFileErrorLogEx() {
-  const UString mutexName = UString::Format("%s_%lu", kLogMutexBaseName,
-                                            static_cast<unsigned long>(uGetProcessIntegrityLevel(GetCurrentProcess())));
+  const DWORD integrity = uGetProcessIntegrityLevel(GetCurrentProcess());
+  m_bElevated = integrity >= kIntegrityHigh;
+  const UString mutexName = UString::Format("%s_%lu", kLogMutexBaseName, static_cast<unsigned long>(integrity));
   m_hMutex.reset(CreateMutexA(nullptr, FALSE, mutexName.c_str()));
 
   m_hAdvapi.reset(LoadLibraryA("advapi32.dll"));
@@ -181,6 +257,7 @@ UFileErrorLogEx::UFileErrorLogEx() {
     UString folder = SGetTempPath();
     if (folder.empty() || folder[folder.length() - 1] != '\\') folder += '\\';
     m_strFilePath = folder + kLogFileName;
+    m_strFolder = folder;
   } catch (...) {
     // No temporary folder: the log stays closed and every write returns -1.
   }
@@ -219,9 +296,28 @@ DWORD UFileErrorLogEx::OpenFile(bool truncate) {
   if (m_strFilePath.empty()) return ERROR_PATH_NOT_FOUND;
   // Appending at the handle level: every write lands at the end of the file
   // as it is then, whoever else wrote or emptied it meanwhile.
-  kit::UniqueFile file(CreateFileA(m_strFilePath.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                   kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  kit::UniqueFile file = OpenLogName(m_strFilePath, OPEN_ALWAYS);
   if (!file) return LastErrorOr(ERROR_OPEN_FAILED);
+  bool disposable = false;
+  const LogFileRefusal refusal = CheckLogFile(file.get(), m_strFilePath, &disposable);
+  if (refusal != LogFileRefusal::kNone) {
+    // A fresh file under the shared name, so the suite's other programs go
+    // on writing into the same log; one of this process's own beside it when
+    // the name cannot be taken back.
+    if (file && disposable && DisposeName(file.get())) {
+      file.reset();
+      file = OpenLogName(m_strFilePath, CREATE_NEW);
+    } else {
+      file.reset();
+    }
+    if (!file) {
+      m_strFilePath = m_strFolder + UString::Format("logterminal_%lu.txt", static_cast<unsigned long>(m_dwProcessId));
+      file = OpenLogName(m_strFilePath, CREATE_NEW);
+    }
+    if (!file) return LastErrorOr(ERROR_OPEN_FAILED);
+    if (m_iLockDepth == 0) m_hLockFile.reset();
+    m_strReplacedBecause = LogFileRefusalText(refusal);
+  }
   m_hFile = std::move(file);
   // The size, the copy and the truncation form one step for every writer.
   LogFileLock lock(*this);
@@ -229,8 +325,8 @@ DWORD UFileErrorLogEx::OpenFile(bool truncate) {
   bool headerDue = size == 0;
   // Rotate only after a complete copy; otherwise keep the log and try again
   // at a later size check.
-  if (lock.held() && (truncate || (size > m_dwMaxFileSize && CopyToBackup(m_strFilePath))))
-    headerDue = TruncateLog(m_strFilePath);
+  if (lock.held() && (truncate || (size > m_dwMaxFileSize && CopyToBackup(m_hFile.get(), m_strFilePath))))
+    headerDue = TruncateLog(m_hFile.get());
   if (headerDue) {
     try {
       Append(SGetSystemReport().str() + "\n");
@@ -242,8 +338,8 @@ DWORD UFileErrorLogEx::OpenFile(bool truncate) {
 }
 
 DWORD UFileErrorLogEx::OpenLocked() {
-  SetLevel(ReadConfiguredLogLevel());
-  m_dwMaxFileSize = ReadConfiguredMaxLogFileSize();
+  SetLevel(ReadConfiguredLogLevel(m_bElevated));
+  m_dwMaxFileSize = ReadConfiguredMaxLogFileSize(m_bElevated);
 
   const DWORD openError = OpenFile(false);
   m_bOpen = m_hFile.valid();
@@ -251,6 +347,11 @@ DWORD UFileErrorLogEx::OpenLocked() {
     LogFileLock lock(*this);  // the header block stays together
     try {
       WriteHeaderBlock();
+      if (!m_strReplacedBecause.empty()) {
+        LogWriteRecord(*this, kLogErrors, __FILE__, __LINE__, "UFileErrorLogEx::Open()",
+                       UMessage::Format("%1, %2", "a fresh log file was started", m_strReplacedBecause));
+        m_strReplacedBecause = UString();
+      }
     } catch (...) {
       // A header that cannot be built leaves the log usable.
     }
@@ -276,8 +377,8 @@ void UFileErrorLogEx::WriteHeaderBlock() {
 void UFileErrorLogEx::WatchSettings() {
   if (!m_hChangeEvent) return;
   if (!m_hWatchedKey &&
-      RegOpenKeyExA(HKEY_CURRENT_USER, kWatchedKey, 0, KEY_NOTIFY | KEY_QUERY_VALUE, m_hWatchedKey.put()) !=
-          ERROR_SUCCESS)
+      RegOpenKeyExA(m_bElevated ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, kWatchedKey, 0, KEY_NOTIFY | KEY_QUERY_VALUE,
+                    m_hWatchedKey.put()) != ERROR_SUCCESS)
     return;
   // Any thread may reopen the log, an engine worker among them: a
   // notification bound to that thread would end with it and signal a change

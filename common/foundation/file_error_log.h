@@ -23,10 +23,12 @@ constexpr int kDefaultLogLevel = 63;
 
 // The level configured in the registry: "LogLevel" under HKCU, then HKLM,
 // then the two older "DebugLevel" places under HKCU; 63 when none is set.
-// A missing value or 0xFFFFFFFF passes on to the next place.
-int ReadConfiguredLogLevel();
-// "MaxLogFileSize" under HKCU, 0x500000 when not set.
-DWORD ReadConfiguredMaxLogFileSize();
+// A missing value or 0xFFFFFFFF passes on to the next place. An `elevated`
+// process (high or system integrity) reads HKLM alone: what the user's
+// unelevated programs can write does not steer it.
+int ReadConfiguredLogLevel(bool elevated);
+// "MaxLogFileSize" under HKCU (HKLM when `elevated`), 0x500000 when not set.
+DWORD ReadConfiguredMaxLogFileSize(bool elevated);
 
 // The module name, the process id and the size limit, and the line prefix
 // built from them.
@@ -82,7 +84,9 @@ class UFileErrorLogEx : public UFileErrorLogBase {
   int WriteUnderMutex(Write&& write);
   // Opens the file and writes the headers; the mutex is held.
   DWORD OpenLocked();
-  // Opens the file for appending; rotates it first when it is over its limit
+  // Opens the file for appending, never through a link: a link, a file with
+  // a second name or one of another account is replaced by a fresh file (and
+  // the first lines written say why). Rotates it first when it is over its limit
   // (or empties it for `truncate`) and starts a new file with the system
   // report. The mutex is held.
   DWORD OpenFile(bool truncate);
@@ -99,6 +103,11 @@ class UFileErrorLogEx : public UFileErrorLogBase {
   kit::UniqueModule m_hAdvapi;
   kit::UniqueHandle m_hMutex;
   UString m_strFilePath;
+  UString m_strFolder;
+  // High or system integrity: settings from HKLM only.
+  bool m_bElevated = false;
+  // Why the file found under the log's name was replaced, until logged.
+  UString m_strReplacedBecause;
   kit::UniqueKey m_hWatchedKey;
   kit::UniqueHandle m_hChangeEvent;
   // The open file (changed under the mutex) and whether it is open, for the

@@ -36,15 +36,6 @@ std::string Prefix(const char* folder) {
 
 DWORD EmptyBelow(HANDLE folder, const std::string& prefix);
 
-// The folder's listing (or the path's attributes) says a link stands there,
-// yet the handle names no link: the open went through it to its target, as
-// a platform that keeps no reparse data does with its own links. Such an
-// item is left alone: acting on the handle would act on the target.
-bool FollowedALink(DWORD listedAttributes, const NoFollowInfo& opened) {
-  return listedAttributes != INVALID_FILE_ATTRIBUTES && (listedAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-         !opened.IsLink();
-}
-
 // Deletes one entry of a folder being emptied: a real folder is emptied
 // first, a link is never entered.
 DWORD DeleteEntry(const std::string& path, DWORD listedAttributes) {
@@ -87,6 +78,23 @@ DWORD EmptyBelow(HANDLE folder, const std::string& prefix) {
 }
 
 }  // namespace
+
+// The folder's listing (or the path's attributes) says a link stands there,
+// yet the handle names no link: such an item is left alone.
+bool FollowedALink(DWORD listedAttributes, const NoFollowInfo& opened) {
+  return listedAttributes != INVALID_FILE_ATTRIBUTES && (listedAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+         !opened.IsLink();
+}
+
+std::string FinalPathOf(HANDLE item) {
+  char path[MAX_PATH * 4];
+  const DWORD length = GetFinalPathNameByHandleA(item, path, sizeof path, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length == 0 || length >= sizeof path) return std::string();
+  std::string text(path, length);
+  if (text.rfind("\\\\?\\UNC\\", 0) == 0) return "\\" + text.substr(7);
+  if (text.rfind("\\\\?\\", 0) == 0) return text.substr(4);
+  return text;
+}
 
 UniqueFile OpenNoFollow(const char* path, DWORD access, DWORD share) {
   return UniqueFile(CreateFileA(path, access | FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING,

@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "foundation/handles.h"
 
 namespace kit {
@@ -40,6 +42,17 @@ UniqueFile OpenNoFollow(const char* path, DWORD access, DWORD share);
 
 // Reads what an open handle names. False with the thread's last error set.
 bool ReadNoFollowInfo(HANDLE item, NoFollowInfo* info);
+
+// Whether a handle opened without following links went through one all the
+// same: the path's own attributes (`pathAttributes`, from GetFileAttributes)
+// say a link stands there, yet the handle names no link, as a platform that
+// keeps no reparse data opens its own links. Acting on such a handle acts on
+// the target.
+bool FollowedALink(DWORD pathAttributes, const NoFollowInfo& opened);
+
+// The path of what an open handle names, links in its folders resolved, in
+// the plain "C:\\..." form. Empty when the system cannot tell.
+std::string FinalPathOf(HANDLE item);
 
 // The identity of what `path` itself names (a link's own identity for a
 // link). False when it cannot be opened.

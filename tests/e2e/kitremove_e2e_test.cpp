@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 
+#include "cabinstaller/distribution_unit_rules.h"
 #include "e2e/kitloader_run.h"
 #include "foundation/handles.h"
 #include "foundation/m_folders.h"
@@ -33,9 +34,10 @@ const char kSession[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 // its own with userregsvr.exe beside it.
 struct Programs {
   kittest::KitloaderStage loader, testable{kittest::WindowsPathOf(KITLOADER_TESTABLE_EXE)},
-      remover{kittest::WindowsPathOf(KITREMOVE_EXE), "kitremove.exe"};
+      remover{kittest::WindowsPathOf(KITREMOVE_EXE), "kitremove.exe"},
+      testableRemover{kittest::WindowsPathOf(KITREMOVE_TESTABLE_EXE), "kitremove.exe"};
   Programs() {
-    for (const kittest::KitloaderStage* stage : {&loader, &testable, &remover})
+    for (const kittest::KitloaderStage* stage : {&loader, &testable, &remover, &testableRemover})
       kittest::CopyFileOrFail(kittest::WindowsPathOf(USERREGSVR_EXE), stage->folder() + "\\userregsvr.exe");
   }
   DWORD Install(const std::string& package, const std::string& classId, const kittest::KitloaderStage* stage = nullptr) {
@@ -59,11 +61,12 @@ bool Registered(HKEY hive, const std::string& classId) {
   return kittest::RegKeyExists(hive, "Software\\Classes\\CLSID\\" + classId);
 }
 
-std::string PendingRenames() {
-  char data[32768] = {};
-  DWORD size = sizeof data - 2;
-  RegGetValueA(HKEY_LOCAL_MACHINE, kSession, "PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, data, &size);
-  return std::string(data, size);
+std::string PendingRenames() {  // empty when there is none
+  std::string data(65536, '\0');
+  DWORD size = static_cast<DWORD>(data.size());
+  const LONG read = RegGetValueA(HKEY_LOCAL_MACHINE, kSession, "PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ,
+                                 nullptr, &data[0], &size);
+  return read == ERROR_SUCCESS ? data.substr(0, size) : std::string();
 }
 
 TEST(KitremoveE2E, InstallThenRemoveLeavesTheMachineAsItWas) {
@@ -148,14 +151,17 @@ TEST(KitremoveE2E, PerUserAndRefusingControls) {
   ASSERT_TRUE(kittest::RegKeyExists(HKEY_CURRENT_USER, kUnits + kViewer));
   ASSERT_TRUE(Registered(HKEY_CURRENT_USER, kViewer));
   const kittest::Snapshot before = kittest::TakeSnapshot();
-  EXPECT_EQ(0u, programs.Remove("/s " + kViewer)) << programs.remover.Log();
+  {  // the user's own, unelevated run
+    kittest::FactsFile facts("[process]\nIntegrityLevel=0x2000\n");
+    EXPECT_EQ(0u, programs.testableRemover.Run("/s " + kViewer).exitCode) << programs.testableRemover.Log();
+  }
   for (const std::string& change : kittest::Changes(before, kittest::TakeSnapshot()))
     EXPECT_TRUE(change.rfind("-HKCU\\", 0) == 0 || change.rfind("-" + control, 0) == 0 ||
                 change.rfind("-" + control.substr(0, control.rfind('\\')) + "\\ombrixctl.inf", 0) == 0)
         << change;
   EXPECT_FALSE(Registered(HKEY_CURRENT_USER, kViewer));
   EXPECT_FALSE(kittest::FileExists(control));
-  EXPECT_NE(std::string::npos, programs.remover.Log().find("USERREGSVR")) << programs.remover.Log();
+  EXPECT_NE(std::string::npos, programs.testableRemover.Log().find("USERREGSVR")) << programs.testableRemover.Log();
 
   const std::string stuck = SGetDownloadedProgramFilesFolder().str() + "\\ombrixstuck.dll";
   programs.Install("ombrixstuck", kStuck);
@@ -168,6 +174,50 @@ TEST(KitremoveE2E, PerUserAndRefusingControls) {
   EXPECT_FALSE(kittest::FileExists(stuck));
   EXPECT_FALSE(Registered(HKEY_LOCAL_MACHINE, kStuck));
   EXPECT_FALSE(kittest::RegKeyExists(HKEY_LOCAL_MACHINE, kUnits + kStuck));
+}
+
+// Records forged to name files outside any Downloaded Program Files folder,
+// with owners, counts and a class whose server is a DLL the user wrote (one
+// that refuses to unregister, so a load would show): nothing is deleted,
+// loaded or left for the restart, and an elevated run refuses the user's.
+TEST(KitremoveE2E, ForgedRecordsTouchNothingOutsideTheirFolders) {
+  Programs programs;
+  kittest::TempFolder outside;
+  const std::string server = outside / "ombrixstuck.dll", data = outside / "data.txt", inf = outside / "forged.inf";
+  kittest::CopyFileOrFail(kittest::WindowsPathOf(OMBRIXSTUCK_EXE), server);
+  for (const std::string& file : {data, inf}) kittest::WriteTextFile(file, "keep");
+  const std::string pending = PendingRenames(), classKey = "Software\\Classes\\CLSID\\" + kStuck;
+  for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    const bool user = hive == HKEY_CURRENT_USER;
+    SCOPED_TRACE(user ? "user" : "machine");
+    for (const std::string& file : {server, data}) {
+      const std::string usage = ModuleUsageKey(UString(file.c_str())).str();
+      kittest::SetRegString(hive, kUnits + kStuck + "\\Contains\\Files", file, "");
+      kittest::SetRegString(hive, usage, kStuck, "");
+      kittest::SetRegDword(hive, kShared, file, 1);
+    }
+    kittest::SetRegString(hive, kUnits + kStuck + "\\DownloadInformation", "INF", inf);
+    kittest::SetRegString(hive, classKey + "\\InprocServer32", "", server);
+    const DWORD code = programs.Remove("/s " + kStuck);
+    std::string log = programs.remover.Log();
+    EXPECT_EQ(static_cast<DWORD>(user ? ERROR_ACCESS_DENIED : ERROR_INSTALL_FAILURE), code) << log;
+    EXPECT_NE(std::string::npos, log.find(user ? "run kitremove without elevation" : "server outside the control's "
+                                                                                     "folder, not loaded")) << log;
+    // The machine's record goes with /f; the files it names stay.
+    if (!user) { EXPECT_EQ(0u, programs.Remove("/s /f " + kStuck)) << programs.remover.Log(); }
+    log += programs.remover.Log();
+    EXPECT_EQ(user, log.find("file outside the control's folder, left in place") == std::string::npos) << log;
+    EXPECT_EQ(user, kittest::RegKeyExists(hive, kUnits + kStuck));
+    EXPECT_EQ(std::string::npos, log.find("the control refused to unregister")) << log;
+    for (const std::string& file : {server, data, inf}) EXPECT_TRUE(kittest::FileExists(file)) << file;
+    EXPECT_EQ(pending, PendingRenames());
+    RegDeleteTreeA(hive, (kUnits + kStuck).c_str());
+    RegDeleteTreeA(hive, classKey.c_str());
+    for (const std::string& file : {server, data}) {
+      RegDeleteTreeA(hive, ModuleUsageKey(UString(file.c_str())).c_str());
+      RegDeleteKeyValueA(hive, kShared, file.c_str());
+    }
+  }
 }
 
 }  // namespace

@@ -69,8 +69,14 @@ class RealLogSettings {
 
 class SharedLog : public ::testing::Test {
  protected:
-  std::vector<std::pair<std::string, std::string>> Environment() const {
-    return {{"TMP", temp.path()}, {"TEMP", temp.path()}};
+  // The writers run at medium integrity unless a test names another section
+  // of the facts: an elevated writer reads its settings from HKLM alone.
+  std::vector<std::pair<std::string, std::string>> Environment(const std::string& section = "process") const {
+    const std::string facts = temp / "facts.ini";
+    kittest::WriteTextFile(facts, "[process]\nIntegrityLevel=0x2000\n[level0]\nIntegrityLevel=0x2000\n"
+                                  "[level1]\nIntegrityLevel=0x3000\n");
+    return {{"TMP", temp.path()}, {"TEMP", temp.path()}, {"KITLOADER_TEST_FACTS", facts},
+            {"KITLOADER_TEST_FACTS_SECTION", section}};
   }
   static std::string Writer() { return "\"" + kittest::WindowsPathOf(KIT_LOGWRITER_EXE) + "\""; }
 
@@ -101,18 +107,14 @@ TEST_F(SharedLog, ConcurrentWritersLoseCutAndInterleaveNoLine) {
   const int writers = 4, lines = 10000;
   const DWORD limit = writers * lines * 60;
   settings.Set("MaxLogFileSize", limit);
-  const std::string facts = temp / "facts.ini";
-  kittest::WriteTextFile(facts, "[level0]\nIntegrityLevel=0x2000\n[level1]\nIntegrityLevel=0x3000\n");
   std::vector<kittest::ProcessResult> results(writers);
   std::vector<std::thread> threads;
   for (int w = 0; w < writers; ++w)
     threads.emplace_back([&, w] {
-      auto environment = Environment();  // the writers' integrity levels alternate
-      environment.push_back({"KITLOADER_TEST_FACTS", facts});
-      environment.push_back({"KITLOADER_TEST_FACTS_SECTION", "level" + std::to_string(w % 2)});
+      // The writers' integrity levels alternate.
       results[w] = kittest::RunProcess(Writer() + " write " + kModule + " " + std::to_string(w) + " " +
                                            std::to_string(lines),
-                                       "", environment, 300000);
+                                       "", Environment("level" + std::to_string(w % 2)), 300000);
     });
   for (std::thread& t : threads) t.join();
   for (const kittest::ProcessResult& r : results) {

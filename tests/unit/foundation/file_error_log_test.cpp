@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "foundation/handles.h"
+#include "foundation/log_file_rules.h"
 #include "foundation/m_folders.h"
 #include "foundation/m_sys.h"
+#include "foundation/m_uac_helpers.h"
 #include "kit_build_identity.h"
 #include "support/log_file_support.h"
 #include "support/registry_sandbox.h"
@@ -44,7 +46,11 @@ class LogFile : public ::testing::Test {
     return bodies;
   }
   void SetLevel(HKEY root, DWORD level) { kittest::SetRegDword(root, kLogSettingsKey, "LogLevel", level); }
-  void SetMaxSize(DWORD size) { kittest::SetRegDword(HKEY_CURRENT_USER, kLogSettingsKey, "MaxLogFileSize", size); }
+  // Where this process reads its settings: HKLM alone when elevated (as under Wine).
+  const HKEY settings =
+      uGetProcessIntegrityLevel(GetCurrentProcess()) >= kIntegrityHigh ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+  HKEY Settings() const { return settings; }
+  void SetMaxSize(DWORD size) { kittest::SetRegDword(Settings(), kLogSettingsKey, "MaxLogFileSize", size); }
 
   kittest::RegistrySandbox sandbox;
   kittest::ScopedTempFolderEnvironment temp;
@@ -130,12 +136,17 @@ TEST_F(LogFile, LevelComesFromTheFirstPlaceThatHoldsOne) {
       kittest::SetRegDword(HKEY_CURRENT_USER, "Software\\Norvane Networks\\Gatehold", "DebugLevel", row.norvaneDebug);
     if (row.tessaryDebug != unset)
       kittest::SetRegDword(HKEY_CURRENT_USER, "Software\\Tessary\\Gatehold", "DebugLevel", row.tessaryDebug);
-    EXPECT_EQ(ReadConfiguredLogLevel(), row.expected) << row.what;
+    EXPECT_EQ(ReadConfiguredLogLevel(false), row.expected) << row.what;
+    // An elevated process reads HKLM alone.
+    EXPECT_EQ(ReadConfiguredLogLevel(true), row.machineLevel == unset ? 63 : static_cast<int>(row.machineLevel));
   }
+  kittest::SetRegDword(HKEY_CURRENT_USER, kLogSettingsKey, "MaxLogFileSize", 1000);
+  EXPECT_EQ(ReadConfiguredMaxLogFileSize(false), 1000u);
+  EXPECT_EQ(ReadConfiguredMaxLogFileSize(true), kDefaultMaxLogFileSize);
 }
 
 TEST_F(LogFile, LevelZeroIsStoredAsOneAndErrorsAreStillWritten) {
-  SetLevel(HKEY_CURRENT_USER, 0);
+  SetLevel(Settings(), 0);
   SetMaxSize(100000);
   UClientFileErrorLog log;
   ASSERT_EQ(log.Open(kModule), 0);
@@ -245,7 +256,7 @@ TEST_F(LogFile, ARotationWaitsForACompleteCopyAndForTheLineAfterAHeader) {
   const std::string before(3000, 'e');
   for (const auto& c : cases) {
     SCOPED_TRACE(c.rotatedAt);
-    SetLevel(HKEY_CURRENT_USER, 63);
+    SetLevel(Settings(), 63);
     SetMaxSize(3000);
     kittest::WriteTextFile(temp.LogPath(), before);
     DeleteFileA((temp.LogPath() + ".bak").c_str());
@@ -257,7 +268,7 @@ TEST_F(LogFile, ARotationWaitsForACompleteCopyAndForTheLineAfterAHeader) {
     while (log.WriteCount() < c.rotatedAt && kittest::ReadTextFile(temp.LogPath() + ".bak").size() <= 3000) {
       if (c.fiftiethInHeader && log.WriteCount() == 45) {  // the next line reopens, the header passes the limit
         SetMaxSize(static_cast<DWORD>(kittest::ReadTextFile(temp.LogPath()).size()) + 10);
-        SetLevel(HKEY_CURRENT_USER, 62);
+        SetLevel(Settings(), 62);
       }
       if (log.WriteCount() == 60) held.reset();
       log.WriteNotice(("line " + std::to_string(++n) + "\n").c_str());
@@ -273,11 +284,43 @@ TEST_F(LogFile, ARotationWaitsForACompleteCopyAndForTheLineAfterAHeader) {
   }
 }
 
+// A log and its backup planted as second names of other files: a fresh log
+// under the name says why, and neither file changes at the open or rotation.
+TEST_F(LogFile, ALogPlantedAsASecondNameIsReplacedAndWhatItNamedKept) {
+  kittest::TempFolder elsewhere;
+  const std::string canary = elsewhere / "canary.txt", backupCanary = elsewhere / "backup.txt";
+  kittest::WriteTextFile(canary, "canary");
+  kittest::WriteTextFile(backupCanary, "canary");
+  ASSERT_TRUE(CreateHardLinkA(temp.LogPath().c_str(), canary.c_str(), nullptr));
+  ASSERT_TRUE(CreateHardLinkA((temp.LogPath() + ".bak").c_str(), backupCanary.c_str(), nullptr));
+  SetMaxSize(3000);
+  {
+    UClientFileErrorLog log;
+    ASSERT_EQ(log.Open(kModule), 0);
+    EXPECT_EQ(log.GetFileName(), UString(temp.LogPath())) << "the shared name is kept";
+    while (log.WriteCount() < 60) log.WriteNotice((std::string(80, 'x') + "\n").c_str());
+  }
+  EXPECT_EQ(kittest::ReadTextFile(canary), "canary");
+  EXPECT_EQ(kittest::ReadTextFile(backupCanary), "canary");
+  const std::string backup = kittest::ReadTextFile(temp.LogPath() + ".bak");
+  EXPECT_NE(backup.find("a fresh log file was started, the log file has more than one name"), std::string::npos);
+  EXPECT_GT(backup.size(), 3000u) << "rotated";
+
+  // The user, Administrators and the system own files the log writes into.
+  const struct { bool link; unsigned long links; const char* owner; LogFileRefusal refusal; } rows[] = {
+      {false, 1, "S-1-5-21-1-2-3-1000", LogFileRefusal::kNone}, {false, 1, "S-1-5-32-544", LogFileRefusal::kNone},
+      {false, 1, "S-1-5-18", LogFileRefusal::kNone}, {false, 1, "S-1-5-21-1-2-3-1001", LogFileRefusal::kForeignOwner},
+      {false, 1, "", LogFileRefusal::kForeignOwner}, {false, 2, "S-1-5-32-544", LogFileRefusal::kMoreNames},
+      {true, 1, "S-1-5-32-544", LogFileRefusal::kLink}};
+  for (const auto& row : rows)
+    EXPECT_EQ(RefuseLogFile({row.link, row.links, row.owner, "S-1-5-21-1-2-3-1000"}), row.refusal) << row.owner;
+}
+
 TEST_F(LogFile, ALevelChangeIsPickedUpAtTheNextLineAfterAFreshHeader) {
-  SetLevel(HKEY_CURRENT_USER, 63);
+  SetLevel(Settings(), 63);
   UClientFileErrorLog log;
   ASSERT_EQ(log.Open(kModule), 0);
-  SetLevel(HKEY_CURRENT_USER, 2);
+  SetLevel(Settings(), 2);
   log.WriteNotice("after the change\n");
   EXPECT_EQ(log.GetLevel(), 2);
   std::vector<std::string> expected = HeaderBlock(63);
