@@ -5,7 +5,7 @@
 #
 #   kit_cab_package(<name> DIR <folder> FILES <relative path>... [OUTPUT_DIR <dir>]
 #                   [SIGNER <pki certificate> | UNSIGNED] [DEPENDS <target>...]
-#                   [RENAME <stored name> <new name>] [CHECKED])
+#                   [RENAME <stored name> <new name>] [CHECKED [SETUP_INF <setup.inf>]])
 #
 # writes <OUTPUT_DIR, default ${CMAKE_BINARY_DIR}/packages>/<name>.cab and
 # makes the target package_<name>, part of the target `packages`. SIGNER names
@@ -17,7 +17,8 @@
 # first pinned signer); UNSIGNED leaves it unsigned. A release build signs
 # with the maker's identity, KITLOADER_SIGNING, whatever SIGNER says. CHECKED
 # stops the build when an INF's "FileVersion" or "clsid" of a file is not the
-# file's own (scripts/lib/check-package.py).
+# file's own (scripts/lib/check-package.py), or when SETUP_INF's section of the
+# package names another class or version than its INF.
 find_program(KITLOADER_GCAB gcab REQUIRED)
 find_program(KITLOADER_OSSLSIGNCODE osslsigncode REQUIRED)
 set(KITLOADER_PACKAGE_SIGNER "signers/signer01" CACHE STRING
@@ -33,7 +34,7 @@ if(NOT TARGET packages)
 endif()
 
 function(kit_cab_package name)
-  cmake_parse_arguments(P "UNSIGNED;CHECKED" "DIR;OUTPUT_DIR;SIGNER" "FILES;DEPENDS;RENAME" ${ARGN})
+  cmake_parse_arguments(P "UNSIGNED;CHECKED" "DIR;OUTPUT_DIR;SIGNER;SETUP_INF" "FILES;DEPENDS;RENAME" ${ARGN})
   if(NOT P_OUTPUT_DIR)
     set(P_OUTPUT_DIR "${CMAKE_BINARY_DIR}/packages")
   endif()
@@ -73,6 +74,10 @@ function(kit_cab_package name)
   set(check_commands)
   if(P_CHECKED)
     set(check_commands COMMAND python3 "${PROJECT_SOURCE_DIR}/scripts/lib/check-package.py" "${P_DIR}")
+    if(P_SETUP_INF)
+      list(APPEND check_commands - "${P_SETUP_INF}")
+      list(APPEND inputs "${P_SETUP_INF}")
+    endif()
   endif()
   add_custom_command(OUTPUT "${out}"
     ${check_commands}

@@ -2,7 +2,7 @@
 """Checks a package folder before it is packed, so that a mistake stops the
 release instead of an installation:
 
-  check-package.py <folder> [<name.cab>]
+  check-package.py <folder> [<name.cab> | -] [<setup.inf>]
 
 - with a cabinet name, the folder holds exactly one INF at its top and the
   cabinet is named as it is (<name>.inf in <name>.cab): the installer looks
@@ -10,7 +10,9 @@ release instead of an installation:
 - every INF section of a file of the folder that carries a "FileVersion"
   names the version of that file's own version resource (four numbers
   separated by commas), and a "clsid" that the file itself carries (as
-  text, or as the 16 bytes of the GUID).
+  text, or as the 16 bytes of the GUID);
+- with a setup.inf, its section of the package (<INF name>.cab) names the
+  "CLSID" and "FileVersion" of the INF's control.
 
 Prints what is wrong and ends with 1; ends with 0 when all agrees."""
 import pathlib
@@ -55,7 +57,7 @@ def carries_class(data, clsid):
     return guid.bytes_le in data or text in lowered or text.decode().encode("utf-16-le") in lowered
 
 
-def check(folder, cab=None):
+def check(folder, cab=None, setup_inf=None):
     folder = pathlib.Path(folder)
     problems = []
     infs = sorted(p for p in folder.iterdir() if p.is_file() and p.suffix.lower() == ".inf")
@@ -86,14 +88,21 @@ def check(folder, cab=None):
             clsid = keys.get("clsid")
             if clsid is not None and not carries_class(data, clsid):
                 problems.append(f"{inf.name} [{target.name}]: clsid={clsid}, which {target.name} does not carry")
+            if setup_inf is not None and clsid is not None:
+                listed = sections(pathlib.Path(setup_inf).read_text(errors="replace")).get(f"{inf.stem.lower()}.cab")
+                for key, value in (("clsid", clsid), ("fileversion", wanted)):
+                    if listed is not None and listed.get(key, "").lower() != (value or "").lower():
+                        problems.append(f"{setup_inf} [{inf.stem}.cab]: {key}={listed.get(key, '')}, but "
+                                        f"{inf.name} says {value}")
     return problems
 
 
 def main():
-    if len(sys.argv) not in (2, 3):
+    if len(sys.argv) not in (2, 3, 4):
         print(__doc__, file=sys.stderr)
         return 2
-    problems = check(sys.argv[1], sys.argv[2] if len(sys.argv) == 3 else None)
+    cab = sys.argv[2] if len(sys.argv) >= 3 and sys.argv[2] != "-" else None
+    problems = check(sys.argv[1], cab, sys.argv[3] if len(sys.argv) == 4 else None)
     for problem in problems:
         print(f"check-package: {problem}", file=sys.stderr)
     return 1 if problems else 0

@@ -5,8 +5,8 @@
 # - pair 5's key in a SoftHSM token, its PIN from a file;
 # - files, timestamped by an RFC 3161 authority at a URL (tsa_server.py);
 # - and refuses, leaving no package: a cabinet not named as its INF, an INF
-#   whose FileVersion or clsid the control does not carry, the maker's
-#   identity without a timestamp.
+#   whose FileVersion or clsid the control does not carry, a setup.inf line
+#   that names another version, the maker's identity without a timestamp.
 # The package is the build's sample control (ombrixctl.inf and .dll 1.0.0.1).
 set -eu
 root=$1 work=$2
@@ -19,6 +19,8 @@ pki="$root/pki"
 cp "$(dirname "$work")/suite/ombrixctl-1.0.0.1/ombrixctl.inf" "$(dirname "$work")/suite/ombrixctl-1.0.0.1/ombrixctl.dll" \
   "$work/files/"
 printf 'kitloader' >"$work/password"; printf 'wrong' >"$work/wrong"
+printf '[CabFiles]\nombrixctl.cab=1\n[ombrixctl.cab]\nCLSID={5C2B7E41-9A3D-4F6B-8E21-7D4C0A9B1E36}\nFileVersion=1,0,0,9\n' \
+  >"$work/setup.inf"
 
 # Refused: <case>|<what replaces in the INF>|<arguments after the folder>|<message>
 while IFS='|' read -r case edit arguments message; do
@@ -33,6 +35,7 @@ while IFS='|' read -r case edit arguments message; do
 done <<'ROWS'
 name||$work/name/other.cab|must be named as its INF
 version|s/^FileVersion=.*/FileVersion=1,0,0,2/|$work/version/ombrixctl.cab|version resource says 1,0,0,1
+setup||$work/setup/ombrixctl.cab --setup-inf $work/setup.inf|fileversion=1,0,0,9, but ombrixctl.inf says 1,0,0,1
 class|s/^clsid=.*/clsid={6E0F3A2B-91C4-4D7E-B5A8-3C2D1E0F9A87}/|$work/class/ombrixctl.cab|does not carry
 nostamp||$work/nostamp/ombrixctl.cab --pkcs12 $pki/signers/signer01.p12 --password-file $work/password|give --timestamp
 ROWS
@@ -76,4 +79,4 @@ done
 osslsigncode verify -CAfile "$pki/ca/root.crt" -TSA-CAfile "$pki/ca/root.crt" -in "$work/stamped/ombrixctl.cab" \
   >"$work/stamped.txt" 2>&1 || { cat "$work/stamped.txt" >&2; fail "the timestamped signature does not verify"; }
 grep -q "Timestamp Server Signature verification: ok" "$work/stamped.txt" || fail "no verified timestamp"
-echo "make-package: PKCS#12 with its password, a PKCS#11 token, files with an RFC 3161 timestamp; 4 mistakes refused"
+echo "make-package: PKCS#12 with its password, a PKCS#11 token, files with an RFC 3161 timestamp; 5 mistakes refused"
