@@ -28,5 +28,5 @@ std::string RunEventText(const std::vector<RunEventEntry>& entries, std::int32_t
 // information event when the run succeeded, an error event when it failed.
 // A run that handled nothing and succeeded writes none. Failures to write
 // are logged at level 2 and go no further.
-void ReportRunEvent(const char* source, std::uint32_t eventId, const std::vector<RunEventEntry>& entries, std::int32_t runResult,
-                    bool failed);
+void ReportRunEvent(const char* source, std::uint32_t eventId, const std::vector<RunEventEntry>& entries,
+                    std::int32_t runResult, bool failed);
