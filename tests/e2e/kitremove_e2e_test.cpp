@@ -62,7 +62,10 @@ bool Registered(HKEY hive, const std::string& classId) {
 std::string PendingRenames() {
   char data[32768] = {};
   DWORD size = sizeof data - 2;
-  RegGetValueA(HKEY_LOCAL_MACHINE, kSession, "PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, data, &size);
+  // No value reads as none: the buffer's size is no value to write back.
+  if (RegGetValueA(HKEY_LOCAL_MACHINE, kSession, "PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, data,
+                   &size) != ERROR_SUCCESS)
+    return std::string();
   return std::string(data, size);
 }
 
