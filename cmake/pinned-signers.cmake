@@ -18,6 +18,7 @@ get_filename_component(kit_pki_dir "${kit_pki_dir}" ABSOLUTE)
 set(KITLOADER_SIGNERS_DIR "${kit_pki_dir}/signers" CACHE PATH
     "Folder of the ten signer certificates (*.crt, in name order) the build pins")
 option(KITLOADER_RELEASE "A release build: the development signers of pki/ are refused" OFF)
+
 find_program(KITLOADER_OPENSSL openssl REQUIRED)
 
 file(GLOB kit_pinned_signers LIST_DIRECTORIES false "${KITLOADER_SIGNERS_DIR}/*.crt")

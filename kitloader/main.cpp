@@ -17,6 +17,7 @@
 #include "kitloader/package_request.h"
 #include "kitloader/package_wait.h"
 #include "kitloader/report.h"
+#include "kitloader/run_event.h"
 
 // The log of the process. Defined before the engine so that it is built
 // first and torn down last: the engine logs until it is gone.
@@ -63,6 +64,7 @@ std::int32_t RunInstaller(HINSTANCE instance, LPSTR commandLineTail) {
 
   bool showSuccess = options.verbose;
   bool reportedByCopy = false;
+  std::vector<RunEventEntry> handled;
   for (const UStringPair& entry : packages) {
     request = PackageRequest();
     request.file = PackageFileFromKey(entry.first);
@@ -86,11 +88,15 @@ std::int32_t RunInstaller(HINSTANCE instance, LPSTR commandLineTail) {
 
     int rc = g_cSmartUpdate.InstallControl(request.classId.c_str(), request.file.c_str(), "", "",
                                            &InstallCompleteCallback, 0);
+    handled.push_back(
+        {PackageFileFromKey(entry.first).str(), request.classId.str(), request.fileVersion.str(), "NONE", rc});
     if (rc != 0) {
       g_dwResult = rc;
       break;
     }
     WaitForPackage(g_cSmartUpdate.WorkerWaitHandle());
+    handled.back().route = RouteText(g_cSmartUpdate.InstalledRoute());
+    handled.back().result = g_dwResult.load();
     if (g_dwResult.load() != 0) break;
     g_bDone = false;
     LogRecord(kLogTrace, kFunction,
@@ -112,6 +118,10 @@ std::int32_t RunInstaller(HINSTANCE instance, LPSTR commandLineTail) {
     ShowSuccessBox(progress);
   }
 
+  // The elevated copy that took the run over writes its own event.
+  if (!reportedByCopy)
+    ReportRunEvent("kitloader", kRunEventInstall, handled, result,
+                   result != 0 && result != ERROR_SUCCESS_REBOOT_REQUIRED);
   SignalRelaunchEvent();
   DestroyProgressWindow(progress);
   LogRecord(kLogTrace, kFunction, UMessage::Format("exit, %1", result));

@@ -42,6 +42,10 @@ class USmartUpdateEx : public UObject {
   // the next InstallControl or Stop on the caller's thread.
   HANDLE WorkerWaitHandle() const { return m_hWaitHandle.get(); }
 
+  // The route that installed the last request's package (kRouteService,
+  // kRouteLocalMachine, ...); 0 when nothing was installed.
+  RouteSet InstalledRoute() const { return m_uInstalledRoute.load(); }
+
   // Codebase and URL parsing (http/codebase.h).
   static int ParseUpdateInfo(const char* codebase, UpdateInfo* info) { return ::ParseUpdateInfo(codebase, info); }
   static bool ParseURL(const char* url, int* protocol, UString* host, UString* path, int* port,
@@ -165,6 +169,7 @@ class USmartUpdateEx : public UObject {
   std::atomic<bool> m_bRebootRequired{false};
   std::atomic<std::int32_t> m_iRecordedResult{0};
   std::atomic<std::int32_t> m_iDecision{0};
+  std::atomic<RouteSet> m_uInstalledRoute{0};
   std::atomic<bool> m_bRequestToStop{false};
 
   // The request.

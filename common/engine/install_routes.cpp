@@ -131,6 +131,7 @@ UString USmartUpdateEx::AcquirePackage() {
 std::int32_t USmartUpdateEx::RunObjectProc() {
   LogRecord(kLogTrace, kRunObjectProc, UString("enter"));
   int result = 0;
+  m_uInstalledRoute = 0;
   CatchAndLog(KL_CATCH_SITE(kRunObjectProc, kRunObjectProc), result, [&] {
     const char* classId = m_strClassId.c_str();
     const bool serviceUpdate = IsServiceUpdateClass(classId);
@@ -170,14 +171,15 @@ std::int32_t USmartUpdateEx::RunObjectProc() {
 
     bool attempted = false;
     int last = 0;
-    auto attempt = [&](int code) {
+    auto attempt = [&](RouteSet route, int code) {
       attempted = true;
       last = code;
+      if (code == 0 || code == ERROR_SUCCESS_REBOOT_REQUIRED) m_uInstalledRoute = route;
       return code;
     };
 
     if (routes & kRouteService) {
-      const int r = attempt(InstallUsingService(kPipeInstallerService, package.c_str(), serviceUpdate));
+      const int r = attempt(kRouteService, InstallUsingService(kPipeInstallerService, package.c_str(), serviceUpdate));
       if (r == 0) Succeed(result, 0, "control installed successfully using installer service");
       if (r == ERROR_SUCCESS_REBOOT_REQUIRED)
         Succeed(result, r, UString("control installed successfully using installer service") + kRebootSuffix);
@@ -201,7 +203,8 @@ std::int32_t USmartUpdateEx::RunObjectProc() {
       VerifyCAB(m_cCabInfo);
       LogRecord(kLogTrace, kRunObjectProc, UString("install the package directly"));
       const int scope = (routes & kRouteLocalMachine) ? 1 : 2;
-      const int r = attempt(InstallControl(package.c_str(), scope));
+      const RouteSet route = scope == 1 ? kRouteLocalMachine : kRouteLocalUser;
+      const int r = attempt(route, InstallControl(package.c_str(), scope));
       if (r == 0) Succeed(result, 0, "control installed successfully");
       if (r == ERROR_SUCCESS_REBOOT_REQUIRED)
         Succeed(result, r, UString("control installed successfully") + kRebootSuffix);
@@ -225,7 +228,7 @@ std::int32_t USmartUpdateEx::RunObjectProc() {
       LogRecord(kLogTrace, kRunObjectProc, UMessage::Format("%1 UserMode service is available", userMode.tag));
       const UString installed = UMessage::Format(
           "control installed successfully using %1 integrity user mode installer process", userMode.level);
-      const int r = attempt(InstallUsingService(userMode.pipe, package.c_str(), serviceUpdate));
+      const int r = attempt(userMode.route, InstallUsingService(userMode.pipe, package.c_str(), serviceUpdate));
       if (r == 0) Succeed(result, 0, installed);
       if (r == ERROR_SUCCESS_REBOOT_REQUIRED) Succeed(result, r, installed + kRebootSuffix);
       LogRecord(kLogTrace, kRunObjectProc,

@@ -69,6 +69,10 @@ struct LocalTraits {
   static HLOCAL Empty() { return nullptr; }
   static void Close(HLOCAL p) { ::LocalFree(p); }
 };
+struct EventSourceTraits {
+  static HANDLE Empty() { return nullptr; }
+  static void Close(HANDLE h) { ::DeregisterEventSource(h); }
+};
 
 using UniqueHandle = UniqueResource<HANDLE, HandleTraits>;        // threads, processes, events, mutexes, tokens
 using UniqueFile = UniqueResource<HANDLE, FileHandleTraits>;      // CreateFile
@@ -76,6 +80,7 @@ using UniqueFind = UniqueResource<HANDLE, FindHandleTraits>;      // FindFirstFi
 using UniqueKey = UniqueResource<HKEY, KeyTraits>;                // RegOpenKeyEx / RegCreateKeyEx
 using UniqueModule = UniqueResource<HMODULE, ModuleTraits>;       // LoadLibrary
 using UniqueLocal = UniqueResource<HLOCAL, LocalTraits>;          // LocalAlloc, FormatMessage buffers
+using UniqueEventSource = UniqueResource<HANDLE, EventSourceTraits>;  // RegisterEventSource
 
 // A resource whose release function is known only at run time: the
 // functions of libraries loaded with LoadLibrary (FDIDestroy of cabinet.dll,

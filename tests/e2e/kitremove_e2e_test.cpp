@@ -79,16 +79,20 @@ TEST(KitremoveE2E, InstallThenRemoveLeavesTheMachineAsItWas) {
   const kittest::Snapshot before = kittest::TakeSnapshot();
   programs.Install("ombrixctl-1.0.0.1", kViewer);
   ASSERT_TRUE(kittest::RegKeyExists(HKEY_LOCAL_MACHINE, kUnits + kViewer));
-  EXPECT_EQ(0u, programs.Remove("/s " + kViewer)) << programs.remover.Log();
+  // A class not installed first: gone already, the run goes on, and 1605
+  // outranks the removal's 0.
+  EXPECT_EQ(static_cast<DWORD>(ERROR_UNKNOWN_PRODUCT), programs.Remove("/s " + kPanel + " " + kViewer))
+      << programs.remover.Log();
   EXPECT_EQ(std::set<std::string>{}, kittest::Changes(before, kittest::TakeSnapshot()));
   const std::string log = programs.remover.Log();
   EXPECT_NE(std::string::npos, log.find("KITREMOVE")) << log;
   EXPECT_NE(std::string::npos, log.find("control removed")) << log;
 
   // Nothing installed, nothing named, something that is no class: refused,
-  // and nothing changes.
-  const struct { std::string arguments; DWORD code; const char* logged; } refused[] = {
+  // and nothing changes; each run ends with its exit record.
+  const struct { std::string arguments; DWORD code; std::string logged; } refused[] = {
       {"/s " + kViewer, ERROR_UNKNOWN_PRODUCT, "control not installed"},
+      {"/s " + kViewer + " " + kPanel, ERROR_UNKNOWN_PRODUCT, "control not installed, " + kPanel},
       {"/s", ERROR_INVALID_PARAMETER, "no class identifier"},
       {"/s {5C2B7E41-9A3D-4F6B-8E21}", ERROR_INVALID_PARAMETER, "not a class identifier"},
   };
@@ -96,6 +100,8 @@ TEST(KitremoveE2E, InstallThenRemoveLeavesTheMachineAsItWas) {
     SCOPED_TRACE(r.arguments);
     EXPECT_EQ(r.code, programs.Remove(r.arguments));
     EXPECT_NE(std::string::npos, programs.remover.Log().find(r.logged)) << programs.remover.Log();
+    EXPECT_NE(std::string::npos, programs.remover.Log().find("exit, " + std::to_string(r.code)))
+        << programs.remover.Log();
   }
   EXPECT_EQ(std::set<std::string>{}, kittest::Changes(before, kittest::TakeSnapshot()));
 }
@@ -114,7 +120,9 @@ TEST(KitremoveE2E, ASharedFileGoesWithItsLastOwner) {
   const std::string pendingBefore = PendingRenames();
   kit::UniqueFile held(CreateFileA(skin.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(held);
-  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED), programs.Remove("/s " + kPanel)) << programs.remover.Log();
+  // A class not installed after it does not take the 3010 away.
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED), programs.Remove("/s " + kPanel + " " + kStuck))
+      << programs.remover.Log();
   EXPECT_NE(std::string::npos, PendingRenames().find(skin)) << PendingRenames();
   held.reset();
   EXPECT_TRUE(kittest::FileExists(dll));

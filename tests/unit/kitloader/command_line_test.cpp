@@ -74,8 +74,12 @@ TEST(Arguments, EveryOtherArgumentIsAPackageInOrder) {
 }
 
 TEST(Arguments, InstallSwitchAloneListsNothing) {
-  RunOptions o = ParseArguments({"prog", "/i"});
-  EXPECT_TRUE(o.installListMode);
-  EXPECT_TRUE(o.packages.empty());
+  // Other installers' switches hold an "i": silent, and nothing listed.
+  for (const char* line : {"/i", "/quiet", "/silent", "/passive"}) {
+    RunOptions o = ParseArguments({"prog", line});
+    EXPECT_TRUE(o.installListMode) << line;
+    EXPECT_EQ(o.silent, line[2] != 0) << line;
+    EXPECT_TRUE(o.packages.empty()) << line;
+  }
   EXPECT_FALSE(ParseArguments({"prog"}).installListMode);
 }

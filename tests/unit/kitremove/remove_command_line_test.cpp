@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "kitloader/command_line.h"
+#include "kitremove/removal_result.h"
 
 namespace {
 
@@ -36,6 +37,21 @@ TEST(RemoveCommandLine, SwitchesClassesAndRefusedLines) {
     EXPECT_EQ(row.force, o.force);
     EXPECT_EQ(row.usage, o.usage);
     EXPECT_EQ(row.classes, o.classIds);
+  }
+}
+
+// Several classes: a failure outranks 3010, which outranks 1605 and 0; the
+// run goes on past a class not installed or waiting for the restart.
+TEST(RemovalResult, TheStrongestResultStays) {
+  const struct { std::vector<std::int32_t> codes; std::int32_t result; } rows[] = {
+      {{0, 1605, 0}, 1605}, {{3010, 1605, 0}, 3010}, {{1605, 3010}, 3010}, {{3010, 5}, 5},
+      {{1605, 1603}, 1603}, {{5, 1603}, 5},           {{-2, 3010}, -2},
+  };
+  for (const auto& row : rows) {
+    std::int32_t kept = 0;
+    for (std::int32_t code : row.codes) kept = StrongerRemovalResult(kept, code);
+    EXPECT_EQ(row.result, kept) << ::testing::PrintToString(row.codes);
+    EXPECT_EQ(row.result == 0 || row.result == 1605 || row.result == 3010, RemovalGoesOn(row.result));
   }
 }
 
