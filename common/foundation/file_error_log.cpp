@@ -9,6 +9,7 @@
 #include "foundation/m_sys.h"
 #include "foundation/m_uac_helpers.h"
 #include "kit_build_identity.h"
+#include "delayload/system_library.h"
 
 const char kLogSettingsKey[] = "Software\\Norvane Networks\\ZirivoDerazu\\Logging";
 const char kLogFileName[] = "logterminal.txt";
@@ -168,7 +169,7 @@ UFileErrorLogEx::UFileErrorLogEx() {
                                             static_cast<unsigned long>(uGetProcessIntegrityLevel(GetCurrentProcess())));
   m_hMutex.reset(CreateMutexA(nullptr, FALSE, mutexName.c_str()));
 
-  m_hAdvapi.reset(LoadLibraryA("advapi32.dll"));
+  m_hAdvapi.reset(kit::LoadSystemLibrary("advapi32.dll"));
   if (m_hAdvapi)
     m_pfnNotify = reinterpret_cast<NotifyFunction>(
         reinterpret_cast<void*>(GetProcAddress(m_hAdvapi.get(), "RegNotifyChangeKeyValue")));

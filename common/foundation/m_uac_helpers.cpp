@@ -9,6 +9,7 @@
 #include "foundation/handles.h"
 #include "foundation/m_textconv.h"
 #include "platform/platform_facts.h"
+#include "delayload/system_library.h"
 
 bool uReadProcessIntegrityValue(HANDLE process, DWORD* value) {
   static const char kFunction[] = "::uGetProcessIntegrityLevel";
@@ -108,7 +109,7 @@ bool RunAsAdmin(HWND owner, const char* file, const char* parameters, bool async
     return false;
   }
   try {
-    kit::UniqueModule shell32(LoadLibraryA("shell32.dll"));
+    kit::UniqueModule shell32(kit::LoadSystemLibrary("shell32.dll"));
     auto shellExecuteEx = reinterpret_cast<kit::facts::ShellExecuteExAProc>(
         shell32 ? reinterpret_cast<void*>(GetProcAddress(shell32.get(), "ShellExecuteExA")) : nullptr);
     if (!shellExecuteEx) {
