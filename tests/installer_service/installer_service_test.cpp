@@ -19,16 +19,24 @@ namespace {
 
 std::vector<std::string> Matches(const std::string& pattern);
 
-// A running server on one pipe; stopped through its named event.
+// The accounts the test build reports: the Installer Service's program runs
+// as the system, a look-alike installer as another user of the machine.
+const kittest::UsersFile g_users("[users]\r\nombrixsvc.exe=S-1-5-18\r\nombrixother.exe=S-1-5-21-1-2-3-1001\r\n");
+
+// A running server on one pipe; stopped through its named event. On the
+// service's pipe it runs as ombrixsvc.exe (the system's account, for the
+// clients of the test build).
 class PipeServer {
  public:
   // `temp`: the server's temporary folder, when not one of its own.
-  PipeServer(int pipe, const std::string& options, std::string temp = "")
+  PipeServer(int pipe, const std::string& options, std::string temp = "", std::string program = "")
       : m_pipe(pipe),
         m_stopName("ombrixappinst-stop-" + std::to_string(GetCurrentProcessId())),
         m_stop(CreateEventA(nullptr, TRUE, FALSE, m_stopName.c_str())) {
     if (temp.empty()) temp = m_temp.path();
-    m_process = kittest::StartProcess(kittest::WindowsPathOf(OMBRIXAPPINST_EXE) + " /pipe " + std::to_string(pipe) +
+    if (program.empty()) program = pipe == 0 ? "ombrixsvc.exe" : "ombrixappinst.exe";
+    kittest::CopyFileOrFail(kittest::WindowsPathOf(OMBRIXAPPINST_EXE), m_bin / program);
+    m_process = kittest::StartProcess(m_bin / program + " /pipe " + std::to_string(pipe) +
                                           " /idle 60000 /stop " + m_stopName + " " + options,
                                       "", {{"TMP", temp}, {"TEMP", temp}});
     for (int i = 0; i < 200 && !WaitNamedPipeA(pipeproto::PipeName(pipe), 100); ++i) Sleep(50);
@@ -47,7 +55,7 @@ class PipeServer {
   int m_pipe;
   std::string m_stopName;
   kit::UniqueHandle m_stop;
-  kittest::TempFolder m_temp;
+  kittest::TempFolder m_temp, m_bin;
   kittest::ChildProcess m_process;
 };
 
@@ -167,6 +175,26 @@ TEST(PipeClient, AnswersOfTheServerReachTheCallerUnchanged) {
     EXPECT_EQ(c.install == -1 ? -1 : 0, srvSetUIWindow(reinterpret_cast<HWND>(0x1234), 5000, c.pipe));
     EXPECT_EQ(c.install, srvInstallControl((folder / "pkg.cab").c_str(), 0, c.pipe));
     EXPECT_EQ(c.install == -1, log.Contains("Invalid response size (16)"));
+  }
+}
+
+// A server that is not the account its pipe demands is no server: the
+// service's pipe served by a process of the user, a user-mode installer's by
+// another user's.
+TEST(PipeClient, AServerOfTheWrongAccountIsNotBelieved) {
+  kittest::TempFolder folder;
+  kittest::WriteTextFile(folder / "pkg.cab", Bytes(100));
+  const struct { int pipe; const char* program; } impostors[] = {{0, "ombrixappinst.exe"}, {1, "ombrixother.exe"},
+                                                                  {2, "ombrixother.exe"}};
+  for (const auto& c : impostors) {
+    SCOPED_TRACE(c.program);
+    kittest::MemoryLog log;
+    PipeServer server(c.pipe, "/result 0", "", c.program);
+    EXPECT_EQ(0u, srvGetServiceVersion(5000, c.pipe));
+    EXPECT_EQ(-1, srvSetUIWindow(nullptr, 5000, c.pipe));
+    EXPECT_EQ(-1, srvInstallControl((folder / "pkg.cab").c_str(), 0, c.pipe));
+    EXPECT_TRUE(log.Contains("the pipe's server is not the expected account"));
+    EXPECT_EQ(std::string::npos, server.Log().find("install request")) << server.Log();
   }
 }
 

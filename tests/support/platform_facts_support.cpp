@@ -15,6 +15,13 @@ FactsFile::~FactsFile() {
   SetEnvironmentVariableA("KITLOADER_TEST_FACTS_SECTION", nullptr);
 }
 
+UsersFile::UsersFile(const std::string& text) {
+  WriteTextFile(m_folder / "users.ini", text);
+  SetEnvironmentVariableA("KITLOADER_TEST_USERS", (m_folder / "users.ini").c_str());
+}
+
+UsersFile::~UsersFile() { SetEnvironmentVariableA("KITLOADER_TEST_USERS", nullptr); }
+
 void FactsFile::Rewrite(const std::string& text) { WriteTextFile(m_path, text); }
 
 WineAppVersion::WineAppVersion(const std::string& exeName, const char* version)

@@ -27,6 +27,21 @@ class FactsFile {
   std::string m_path;
 };
 
+// The users the test build reports for processes (the [users] section of the
+// file KITLOADER_TEST_USERS names, by process id or program file name) while
+// the object lives; kept apart from the facts file, so a test's rights and
+// the identities of the processes it meets combine freely.
+class UsersFile {
+ public:
+  explicit UsersFile(const std::string& text);
+  ~UsersFile();
+  UsersFile(const UsersFile&) = delete;
+  UsersFile& operator=(const UsersFile&) = delete;
+
+ private:
+  TempFolder m_folder;
+};
+
 // Sets Wine's Windows version for one program name (the real HKCU: the
 // program reads it at its start) and removes the setting afterwards.
 struct WineAppVersion {

@@ -20,6 +20,12 @@
 //   [process.waits]                how long a named wait lasts, in ms
 //   UserRegister=500               (the program's own value when left out)
 //
+// The user a process runs as comes from the file KITLOADER_TEST_USERS names:
+//
+//   [users]                        by process id or by program file name; a
+//   1234=S-1-5-18                  pipe's client is the process at its other
+//   ombrixother.exe=S-1-5-21-1-2-3-1001   end
+//
 // KITLOADER_TEST_FACTS_SECTION names the section to read (default
 // "process"); a program started through an accepted elevation prompt reads
 // the section that ElevatedSection names (default "elevated").
@@ -46,8 +52,8 @@ std::string Section() {
 }
 
 // The fact's text, or empty when the test gives none.
-std::string Fact(const std::string& section, const char* key) {
-  const std::string file = Environment(kFactsFileVariable);
+std::string Fact(const std::string& section, const char* key, const char* variable = kFactsFileVariable) {
+  const std::string file = Environment(variable);
   if (file.empty()) return std::string();
   char value[1024] = {};
   GetPrivateProfileStringA(section.c_str(), key, "", value, sizeof value, file.c_str());
@@ -62,6 +68,24 @@ std::string Fact(const std::string& section, const char* key) {
 
 bool IsThisProcess(HANDLE process) {
   return process == GetCurrentProcess() || GetProcessId(process) == GetCurrentProcessId();
+}
+
+// The user the test gives the process `id`, or empty.
+std::string UserFact(DWORD id) {
+  std::string fact = Fact("users", std::to_string(id).c_str(), "KITLOADER_TEST_USERS");
+  if (!fact.empty()) return fact;
+  {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    if (!process) return fact;
+    char image[MAX_PATH * 2] = {};
+    DWORD length = sizeof image;
+    const BOOL named = QueryFullProcessImageNameA(process, 0, image, &length);
+    CloseHandle(process);
+    if (!named) return fact;
+    const std::string path(image, length);
+    fact = Fact("users", path.substr(path.find_last_of("\\/") + 1).c_str(), "KITLOADER_TEST_USERS");
+  }
+  return fact;
 }
 
 }  // namespace
@@ -97,6 +121,21 @@ bool ProcessElevationType(TOKEN_ELEVATION_TYPE* type) {
     *type = TokenElevationTypeLimited;
   else
     BadFact("ElevationType", fact);
+  return true;
+}
+
+bool ProcessUser(HANDLE process, std::string* user) {
+  const std::string fact = UserFact(GetProcessId(process));
+  if (fact.empty()) return uReadProcessUser(process, user);
+  *user = fact;
+  return true;
+}
+
+bool PipeClientUser(HANDLE pipe, std::string* user) {
+  ULONG client = 0;
+  const std::string fact = GetNamedPipeClientProcessId(pipe, &client) ? UserFact(client) : std::string();
+  if (fact.empty()) return uReadPipeClientUser(pipe, user);
+  *user = fact;
   return true;
 }
 
