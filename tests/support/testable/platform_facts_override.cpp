@@ -33,6 +33,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "foundation/handles.h"
 #include "platform/platform_facts.h"
 
 namespace {
@@ -70,22 +71,18 @@ bool IsThisProcess(HANDLE process) {
   return process == GetCurrentProcess() || GetProcessId(process) == GetCurrentProcessId();
 }
 
-// The user the test gives the process `id`, or empty.
+// The user the test gives the process `id` (by its id, else by its program's
+// file name), or empty.
 std::string UserFact(DWORD id) {
-  std::string fact = Fact("users", std::to_string(id).c_str(), "KITLOADER_TEST_USERS");
+  const char kUsersFile[] = "KITLOADER_TEST_USERS";
+  const std::string fact = Fact("users", std::to_string(id).c_str(), kUsersFile);
   if (!fact.empty()) return fact;
-  {
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
-    if (!process) return fact;
-    char image[MAX_PATH * 2] = {};
-    DWORD length = sizeof image;
-    const BOOL named = QueryFullProcessImageNameA(process, 0, image, &length);
-    CloseHandle(process);
-    if (!named) return fact;
-    const std::string path(image, length);
-    fact = Fact("users", path.substr(path.find_last_of("\\/") + 1).c_str(), "KITLOADER_TEST_USERS");
-  }
-  return fact;
+  kit::UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+  char image[MAX_PATH * 2] = {};
+  DWORD length = sizeof image;
+  if (!process || !QueryFullProcessImageNameA(process.get(), 0, image, &length)) return fact;
+  const std::string path(image, length);
+  return Fact("users", path.substr(path.find_last_of("\\/") + 1).c_str(), kUsersFile);
 }
 
 }  // namespace
