@@ -131,7 +131,7 @@ TEST(HostileE2E, NamesThatLeaveThePackageAreRefusedAndChangeNothing) {
 TEST(HostileE2E, APackageOverTheServiceLimitNeverReachesTheService) {
   kittest::FactsFile facts("[process]\nIntegrityLevel=0x2000\nAdministratorsMember=0\nElevationType=default\n");
   // The stand-in of the service runs as the system's account.
-  kittest::UsersFile users("[users]\r\nombrixsvc.exe=S-1-5-18\r\n");
+  kittest::FactsFile users("[users]\r\nombrixsvc.exe=S-1-5-18\r\n", "KITLOADER_TEST_USERS");
   kittest::TempFolder serverTemp, serverBin;
   kittest::CopyFileOrFail(kittest::WindowsPathOf(OMBRIXAPPINST_EXE), serverBin / "ombrixsvc.exe");
   const std::string stopName = "hostile-stop-" + std::to_string(GetCurrentProcessId());

@@ -126,7 +126,7 @@ class Situation {
 
  private:
   Held m_setup;
-  kittest::UsersFile m_users{"[users]\r\nombrixsvc.exe=S-1-5-18\r\n"};
+  kittest::FactsFile m_users{"[users]\r\nombrixsvc.exe=S-1-5-18\r\n", "KITLOADER_TEST_USERS"};
   kittest::TempFolder m_bin;
   std::unique_ptr<kittest::WineAppVersion> m_xp;
   kittest::ChildProcess m_server;

@@ -21,9 +21,8 @@ std::vector<std::string> Matches(const std::string& pattern);
 
 // The accounts the test build reports: the Installer Service's program runs
 // as the system, a look-alike installer as another user of the machine.
-const kittest::UsersFile g_users(
-    "[users]\r\nombrixsvc.exe=S-1-5-18\r\nombrixother.exe=S-1-5-21-1-2-3-1001\r\n"
-    "facts_probe.exe=S-1-5-21-1-2-3-1002\r\n");
+const kittest::FactsFile g_users("[users]\r\nombrixsvc.exe=S-1-5-18\r\nombrixother.exe=S-1-5-21-1-2-3-1001\r\n"
+                                 "facts_probe.exe=S-1-5-21-1-2-3-1002\r\n", "KITLOADER_TEST_USERS");
 
 // A running server on one pipe; stopped through its named event. On the
 // service's pipe it runs as ombrixsvc.exe (the system's account, for the
@@ -184,21 +183,19 @@ TEST(PipeClient, AnswersOfTheServerReachTheCallerUnchanged) {
   }
 }
 
-// A server that is not the account its pipe demands is no server: the
-// service's pipe served by a process of the user, a user-mode installer's by
-// another user's.
+// A server of another account than its pipe demands is no server: the
+// service's pipe served by the user's process, an installer's by another user's.
 TEST(PipeClient, AServerOfTheWrongAccountIsNotBelieved) {
   kittest::TempFolder folder;
   kittest::WriteTextFile(folder / "pkg.cab", Bytes(100));
-  const struct { int pipe; const char* program; } impostors[] = {{0, "ombrixappinst.exe"}, {1, "ombrixother.exe"},
-                                                                  {2, "ombrixother.exe"}};
-  for (const auto& c : impostors) {
-    SCOPED_TRACE(c.program);
+  for (const auto& c : {std::pair<int, const char*>{0, "ombrixappinst.exe"}, {1, "ombrixother.exe"},
+                        {2, "ombrixother.exe"}}) {
+    SCOPED_TRACE(c.second);
     kittest::MemoryLog log;
-    PipeServer server(c.pipe, "/result 0", "", c.program);
-    EXPECT_EQ(0u, srvGetServiceVersion(5000, c.pipe));
-    EXPECT_EQ(-1, srvSetUIWindow(nullptr, 5000, c.pipe));
-    EXPECT_EQ(-1, srvInstallControl((folder / "pkg.cab").c_str(), 0, c.pipe));
+    PipeServer server(c.first, "/result 0", "", c.second);
+    EXPECT_EQ(0u, srvGetServiceVersion(5000, c.first));
+    EXPECT_EQ(-1, srvSetUIWindow(nullptr, 5000, c.first));
+    EXPECT_EQ(-1, srvInstallControl((folder / "pkg.cab").c_str(), 0, c.first));
     EXPECT_TRUE(log.Contains("the pipe's server is not the expected account"));
     EXPECT_EQ(std::string::npos, server.Log().find("install request")) << server.Log();
   }
