@@ -4,6 +4,7 @@
 
 #include "cabinstaller/UKitLoader.h"
 #include "engine/USmartUpdateEx.h"
+#include "foundation/dll_search.h"
 #include "foundation/errorlog.h"
 #include "foundation/file_error_log.h"
 #include "foundation/m_folders.h"
@@ -131,6 +132,7 @@ std::int32_t RunInstaller(HINSTANCE instance, LPSTR commandLineTail) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLineTail, int) {
+  kit::RestrictDllSearch();
   if (g_pErrorLog) g_pErrorLog->Open("KITLOADER");
   int result = 0;
   // What a helper raises ends the run with its code, logged, instead of

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "delayload/system_library.h"
 #include "foundation/errorlog.h"
 #include "foundation/handles.h"
 #include "kitloader/completion.h"
@@ -129,9 +130,9 @@ UString GetInstallErrorText(std::uint32_t code) {
   DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
   kit::UniqueModule source;
   if (code >= 2100 && code <= 2999)
-    source.reset(LoadLibraryExA("netmsg.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    source.reset(kit::LoadSystemLibrary("netmsg.dll", LOAD_LIBRARY_AS_DATAFILE));
   else if (code >= 12000 && code <= 12188)
-    source.reset(LoadLibraryExA("wininet.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    source.reset(kit::LoadSystemLibrary("wininet.dll", LOAD_LIBRARY_AS_DATAFILE));
   if (source) flags |= FORMAT_MESSAGE_FROM_HMODULE;
 
   char* message = nullptr;

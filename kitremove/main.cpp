@@ -7,6 +7,7 @@
 #include "cabinstaller/UKitLoader.h"
 #include "cabinstaller/distribution_unit_rules.h"
 #include "components/installed_components.h"
+#include "foundation/dll_search.h"
 #include "foundation/errorlog.h"
 #include "foundation/file_error_log.h"
 #include "foundation/m_registry.h"
@@ -131,6 +132,7 @@ std::int32_t RunRemover(HINSTANCE instance) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  kit::RestrictDllSearch();
   if (g_pErrorLog) g_pErrorLog->Open("KITREMOVE");
   int result = 0;
   CatchAndLog(KL_CATCH_SITE(kFunction, kFunction), result, [&] { result = RunRemover(instance); });

@@ -18,6 +18,7 @@
 #include "foundation/handles.h"
 #include "foundation/m_folders.h"
 #include "foundation/m_io.h"
+#include "delayload/system_library.h"
 
 namespace {
 
@@ -72,7 +73,7 @@ class FdiSession {
   ~FdiSession() { Destroy(); }
 
   bool Load() {
-    m_library.reset(LoadLibraryA("CABINET"));
+    m_library.reset(kit::LoadSystemLibrary("cabinet.dll"));
     if (!m_library) return false;
     create = Entry<FnFDICreate>("FDICreate");
     isCabinet = Entry<FnFDIIsCabinet>("FDIIsCabinet");

@@ -11,6 +11,7 @@
 #include "cabinstaller/distribution_unit_rules.h"
 #include "components/component_catalogue.h"
 #include "components/installed_components.h"
+#include "foundation/dll_search.h"
 #include "foundation/fault_guard.h"
 #include "foundation/handles.h"
 #include "foundation/m_folders.h"
@@ -133,7 +134,7 @@ int UKitLoader::CallDllEntryPoint(const char* path, const char* entryPoint) {
       // The control's own dependencies beside it are found while it loads.
       SetCurrentDirectoryA(folder.c_str());
     }
-    kit::UniqueModule module(LoadLibraryA(file.c_str()));
+    kit::UniqueModule module(kit::LoadControlLibrary(file.c_str()));
     const DWORD loadError = GetLastError();
     SetCurrentDirectoryA(saved.c_str());
     if (!module) {

@@ -14,6 +14,7 @@
 #include "trust/certinfo.h"
 #include "trust/embedded_digest.h"
 #include "trust/signer_chain.h"
+#include "delayload/system_library.h"
 
 namespace {
 
@@ -88,7 +89,7 @@ DWORD USmartUpdateEx::VerifyCABEx(const GetCABInfo* cab, const VerifyCABInfo* ve
     LogRecord(kLogErrors, kVerifyFunction, UString("incorrect argument (GetCABInfo, VerifyCABInfo)"));
     return ERROR_INVALID_PARAMETER;
   }
-  kit::UniqueModule wintrust(::LoadLibraryA("Wintrust.dll"));
+  kit::UniqueModule wintrust(kit::LoadSystemLibrary("wintrust.dll"));
   if (!wintrust) {
     const DWORD error = ::GetLastError();
     LogRecord(kLogErrors, kVerifyFunction, UMessage::Format("%1, %2", "LoadLibrary(WEintrust.dll) failed", error));

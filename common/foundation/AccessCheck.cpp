@@ -5,6 +5,7 @@
 #include "foundation/errorlog.h"
 #include "foundation/handles.h"
 #include "platform/platform_facts.h"
+#include "delayload/system_library.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ GENERIC_MAPPING MappingOf(SE_OBJECT_TYPE type) {
 }
 
 bool LoadAdvapi(kit::UniqueModule& module, const char* function) {
-  module.reset(LoadLibraryA("advapi32.dll"));
+  module.reset(kit::LoadSystemLibrary("advapi32.dll"));
   if (!module)
     LogRecord(kLogWarnings, function,
               UMessage::Format("Failed to load library advapi32.dll (error: %1)", GetLastError()));

@@ -14,6 +14,7 @@
 #include "foundation/log_file_rules.h"
 #include "foundation/nofollow_delete.h"
 #include "kit_build_identity.h"
+#include "delayload/system_library.h"
 
 const char kLogSettingsKey[] = "Software\\Norvane Networks\\ZirivoDerazu\\Logging";
 const char kLogFileName[] = "logterminal.txt";
@@ -244,7 +245,7 @@ UFileErrorLogEx::UFileErrorLogEx() {
   const UString mutexName = UString::Format("%s_%lu", kLogMutexBaseName, static_cast<unsigned long>(integrity));
   m_hMutex.reset(CreateMutexA(nullptr, FALSE, mutexName.c_str()));
 
-  m_hAdvapi.reset(LoadLibraryA("advapi32.dll"));
+  m_hAdvapi.reset(kit::LoadSystemLibrary("advapi32.dll"));
   if (m_hAdvapi)
     m_pfnNotify = reinterpret_cast<NotifyFunction>(
         reinterpret_cast<void*>(GetProcAddress(m_hAdvapi.get(), "RegNotifyChangeKeyValue")));

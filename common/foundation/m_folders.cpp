@@ -9,6 +9,7 @@
 #include "foundation/handles.h"
 #include "foundation/m_registry.h"
 #include "foundation/m_textconv.h"
+#include "delayload/system_library.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ UString SGetSystemWindowsDirectory() {
   int result = 0;
   DWORD error = 0;
   {
-    kit::UniqueModule kernel32(LoadLibraryA("kernel32.dll"));
+    kit::UniqueModule kernel32(kit::LoadSystemLibrary("kernel32.dll"));
     CatchAndLog(KL_CATCH_SITE("SGetSystemWindowsDirectory", "SGetSystemWindowsDirectory() exception"), result, [&] {
       auto query = kernel32 ? reinterpret_cast<GetSystemWindowsDirectoryAProc>(
                                   reinterpret_cast<void*>(GetProcAddress(kernel32.get(), "GetSystemWindowsDirectoryA")))
@@ -153,7 +154,7 @@ UString SGetUserDownloadedProgramFilesFolder(bool create) {
   char buffer[MAX_PATH + 1] = {};
   bool found = false;
   {
-    kit::UniqueModule shell32(LoadLibraryA("shell32.dll"));
+    kit::UniqueModule shell32(kit::LoadSystemLibrary("shell32.dll"));
     auto query = shell32 ? reinterpret_cast<SHGetSpecialFolderPathAProc>(
                                reinterpret_cast<void*>(GetProcAddress(shell32.get(), "SHGetSpecialFolderPathA")))
                          : nullptr;

@@ -3,12 +3,17 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <sddl.h>
+
 #include <cwchar>
+#include <memory>
+#include <string>
 
 #include "foundation/errorlog.h"
 #include "foundation/handles.h"
 #include "foundation/m_textconv.h"
 #include "platform/platform_facts.h"
+#include "delayload/system_library.h"
 
 bool uReadProcessIntegrityValue(HANDLE process, DWORD* value) {
   static const char kFunction[] = "::uGetProcessIntegrityLevel";
@@ -93,6 +98,38 @@ bool uReadProcessElevationType(TOKEN_ELEVATION_TYPE* type) {
   return GetTokenInformation(token.get(), TokenElevationType, type, sizeof *type, &size) != FALSE;
 }
 
+namespace {
+
+// The SID text of a token's user.
+bool TokenUserText(HANDLE token, std::string* user) {
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  if (size == 0) return false;
+  std::unique_ptr<unsigned char[]> buffer(new unsigned char[size]);
+  if (!GetTokenInformation(token, TokenUser, buffer.get(), size, &size)) return false;
+  char* text = nullptr;
+  if (!ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.get())->User.Sid, &text)) return false;
+  kit::UniqueLocal owner(text);
+  *user = text;
+  return true;
+}
+
+}  // namespace
+
+bool uReadProcessUser(HANDLE process, std::string* user) {
+  kit::UniqueHandle token;
+  return OpenProcessToken(process, TOKEN_QUERY, token.put()) && TokenUserText(token.get(), user);
+}
+
+bool uReadPipeClientUser(HANDLE pipe, std::string* user) {
+  if (!ImpersonateNamedPipeClient(pipe)) return false;
+  kit::UniqueHandle token;
+  const bool opened = OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()) != FALSE;
+  // Back to the server's own rights before anything else happens.
+  if (!RevertToSelf()) ExitProcess(ERROR_INVALID_ACCESS);
+  return opened && TokenUserText(token.get(), user);
+}
+
 bool IsNonAdminUser() {
   BOOL member = FALSE;
   if (kit::facts::AdministratorsMember(&member) && member) return false;
@@ -108,7 +145,7 @@ bool RunAsAdmin(HWND owner, const char* file, const char* parameters, bool async
     return false;
   }
   try {
-    kit::UniqueModule shell32(LoadLibraryA("shell32.dll"));
+    kit::UniqueModule shell32(kit::LoadSystemLibrary("shell32.dll"));
     auto shellExecuteEx = reinterpret_cast<kit::facts::ShellExecuteExAProc>(
         shell32 ? reinterpret_cast<void*>(GetProcAddress(shell32.get(), "ShellExecuteExA")) : nullptr);
     if (!shellExecuteEx) {

@@ -11,6 +11,7 @@
 #include "foundation/handles.h"
 #include "foundation/m_textconv.h"
 #include "foundation/m_uac_helpers.h"
+#include "delayload/system_library.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ bool StillInUse(DWORD error) {
 void RemoveInheritedEncryption(const UString& folder) {
   DWORD attributes = GetFileAttributesA(folder.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_ENCRYPTED)) return;
-  kit::UniqueModule advapi(LoadLibraryA("advapi32.dll"));
+  kit::UniqueModule advapi(kit::LoadSystemLibrary("advapi32.dll"));
   if (!advapi) return;
   typedef BOOL(WINAPI * DecryptFileFn)(LPCSTR, DWORD);
   auto decrypt = reinterpret_cast<DecryptFileFn>(reinterpret_cast<void*>(GetProcAddress(advapi.get(), "DecryptFileA")));

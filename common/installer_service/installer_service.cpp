@@ -12,6 +12,7 @@
 #include "foundation/m_io.h"
 #include "foundation/m_textconv.h"
 #include "installer_service/pipe_messages.h"
+#include "platform/platform_facts.h"
 
 namespace {
 
@@ -22,25 +23,59 @@ const char kInstallControl[] = "srvInstallControl()";
 // The server may learn who the client is, never act as the client.
 constexpr DWORD kIdentifyOnly = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
 
-HANDLE OpenPipe(const char* pipeName) {
-  return CreateFileA(pipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, kIdentifyOnly, nullptr);
+// Missing before Windows Vista: looked up, so the program still starts there.
+typedef BOOL(WINAPI* GetNamedPipeServerProcessIdProc)(HANDLE, PULONG);
+
+// Whether the process at the server's end of `pipe` runs as the account the
+// pipe index demands. Where the system cannot name the server's process
+// (before Windows Vista), nothing can be checked and the server is taken as
+// it comes.
+bool ServerIsExpected(HANDLE pipe, const char* pipeName, int pipeIndex) {
+  static const auto serverProcessId = reinterpret_cast<GetNamedPipeServerProcessIdProc>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetNamedPipeServerProcessId")));
+  if (!serverProcessId) return true;
+  ULONG id = 0;
+  std::string server, own;
+  if (serverProcessId(pipe, &id)) {
+    kit::UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+    if (!process || !kit::facts::ProcessUser(process.get(), &server)) server.clear();
+  }
+  if (!kit::facts::ProcessUser(GetCurrentProcess(), &own)) own.clear();
+  if (pipeproto::IsExpectedServer(pipeIndex, server, own)) return true;
+  LogRecord(kLogErrors, "ServerIsExpected()",
+            UMessage::Format("%1, %2, %3", "the pipe's server is not the expected account", pipeName,
+                             server.empty() ? UString("unknown") : UString(server.c_str())));
+  return false;
+}
+
+// Opens the pipe; a server that is not the one the pipe index demands counts
+// as no server (ERROR_FILE_NOT_FOUND), never as an answer.
+HANDLE OpenPipe(const char* pipeName, int pipeIndex) {
+  kit::UniqueFile pipe(
+      CreateFileA(pipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, kIdentifyOnly, nullptr));
+  if (pipe && !ServerIsExpected(pipe.get(), pipeName, pipeIndex)) {
+    pipe.reset();
+    SetLastError(ERROR_FILE_NOT_FOUND);
+  }
+  return pipe.release();
 }
 
 // One transaction as CallNamedPipeA makes it (open, waiting once up to the
 // time-out for a busy pipe; message mode; the request out, up to 20 bytes
 // back), with the pipe opened for identification only. False with the last
 // error set when the transaction fails.
-bool CallPipe(const char* pipeName, const void* request, DWORD requestSize, DWORD timeoutMs,
+bool CallPipe(int pipeIndex, const void* request, DWORD requestSize, DWORD timeoutMs,
               unsigned char (&response)[pipeproto::kResponseSize], DWORD* received) {
+  const char* pipeName = pipeproto::PipeName(pipeIndex);
   *received = 0;
   if (!*pipeName) {
     SetLastError(ERROR_INVALID_NAME);
     return false;
   }
-  kit::UniqueFile pipe(OpenPipe(pipeName));
+  kit::UniqueFile pipe(OpenPipe(pipeName, pipeIndex));
   if (!pipe && GetLastError() == ERROR_PIPE_BUSY) {
     if (!WaitNamedPipeA(pipeName, timeoutMs)) return false;
-    pipe.reset(OpenPipe(pipeName));
+    pipe.reset(OpenPipe(pipeName, pipeIndex));
   }
   if (!pipe) return false;
   DWORD mode = PIPE_READMODE_MESSAGE;
@@ -62,9 +97,9 @@ std::u16string WideName(const UString& path) {
 
 // Opens the pipe for the install request, waiting in 30-second steps while
 // another client holds it.
-kit::UniqueFile OpenInstallPipe(const char* pipeName) {
+kit::UniqueFile OpenInstallPipe(const char* pipeName, int pipeIndex) {
   for (;;) {
-    kit::UniqueFile pipe(OpenPipe(pipeName));
+    kit::UniqueFile pipe(OpenPipe(pipeName, pipeIndex));
     if (pipe) return pipe;
     const DWORD error = GetLastError();
     if (error != ERROR_PIPE_BUSY) {
@@ -101,7 +136,7 @@ int InstallThroughPipe(const char* packagePath, int pipeIndex) {
   UString path = packagePath;
   path.Replace("/", "\\");
   const char* pipeName = pipeproto::PipeName(pipeIndex);
-  kit::UniqueFile pipe = OpenInstallPipe(pipeName);
+  kit::UniqueFile pipe = OpenInstallPipe(pipeName, pipeIndex);
   DWORD mode = PIPE_READMODE_MESSAGE;
   if (!SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr)) {
     const DWORD error = GetLastError();
@@ -179,7 +214,7 @@ std::uint64_t srvGetServiceVersion(DWORD timeoutMs, int pipeIndex) {
   pipeproto::EncodeVersionRequest(request);
   unsigned char response[pipeproto::kResponseSize] = {};
   DWORD received = 0;
-  if (!CallPipe(pipeName, request, sizeof request, timeoutMs, response, &received)) {
+  if (!CallPipe(pipeIndex, request, sizeof request, timeoutMs, response, &received)) {
     const DWORD error = GetLastError();
     LogRecord(kLogErrors, kGetServiceVersion,
               UMessage::Format("%1, %2, %3", "CallNamedPipe() failed", pipeName, error));
@@ -207,7 +242,7 @@ int srvSetUIWindow(HWND window, DWORD timeoutMs, int pipeIndex) {
     pipeproto::EncodeUiWindowRequest(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(window)), request);
     unsigned char response[pipeproto::kResponseSize] = {};
     DWORD received = 0;
-    if (!CallPipe(pipeName, request, sizeof request, timeoutMs, response, &received)) {
+    if (!CallPipe(pipeIndex, request, sizeof request, timeoutMs, response, &received)) {
       const DWORD error = GetLastError();
       KL_THROW(-1, kSetUIWindow, "%s, %s, %lu", "CallNamedPipe() failed", pipeName, error);
     }

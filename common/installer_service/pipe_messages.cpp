@@ -16,6 +16,18 @@ const char* PipeName(int pipeIndex) {
   }
 }
 
+const char kSystemUser[] = "S-1-5-18";
+
+bool IsExpectedServer(int pipeIndex, const std::string& serverUser, const std::string& ownUser) {
+  if (serverUser.empty()) return false;
+  switch (pipeIndex) {
+    case 0: return serverUser == kSystemUser;
+    case 1:
+    case 2: return serverUser == ownUser;
+    default: return false;
+  }
+}
+
 std::uint32_t ReadWord(const unsigned char* at) {
   return std::uint32_t(at[0]) | (std::uint32_t(at[1]) << 8) | (std::uint32_t(at[2]) << 16) |
          (std::uint32_t(at[3]) << 24);

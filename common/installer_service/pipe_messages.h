@@ -35,6 +35,16 @@ constexpr std::uint64_t kMaxPackageSize = 0xC800000;
 // medium-integrity user-mode installer); empty for any other index.
 const char* PipeName(int pipeIndex);
 
+// The system account's SID text.
+extern const char kSystemUser[];
+
+// Whether a client believes the server of pipe `pipeIndex`, whose process
+// runs as `serverUser` (SID text; empty: unknown): the Installer Service's
+// pipe must belong to the system account, a user-mode installer's to the
+// client's own user `ownUser`. Anyone else who took the pipe's name is no
+// server at all.
+bool IsExpectedServer(int pipeIndex, const std::string& serverUser, const std::string& ownUser);
+
 struct Header {
   std::uint32_t magic = 0;
   std::uint32_t size = 0;

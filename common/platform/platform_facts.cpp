@@ -9,6 +9,10 @@ bool AdministratorsMember(BOOL* member) { return uReadAdministratorsMember(membe
 
 bool ProcessElevationType(TOKEN_ELEVATION_TYPE* type) { return uReadProcessElevationType(type); }
 
+bool ProcessUser(HANDLE process, std::string* user) { return uReadProcessUser(process, user); }
+
+bool PipeClientUser(HANDLE pipe, std::string* user) { return uReadPipeClientUser(pipe, user); }
+
 BOOL ElevatedShellExecute(ShellExecuteExAProc shellExecuteEx, SHELLEXECUTEINFOA* info) { return shellExecuteEx(info); }
 
 BOOL EvaluateAccess(AccessCheckProc accessCheck, const char*, PSECURITY_DESCRIPTOR descriptor, HANDLE token,

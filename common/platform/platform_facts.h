@@ -13,6 +13,8 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <string>
+
 namespace kit::facts {
 
 // The integrity value (the last sub-authority of the token's mandatory
@@ -60,6 +62,15 @@ void PausePoint(const char* pointName, const char* detail);
 HRESULT BindElevationMoniker(const wchar_t* monikerName, BIND_OPTS3* options, REFCLSID classId, REFIID interfaceId,
                              void** object);
 
+// The user a process runs as (the token user's SID text, "S-1-5-18" for the
+// system account). False when it cannot be read.
+bool ProcessUser(HANDLE process, std::string* user);
+
+// The user of the client connected to a server's end of a pipe: the token
+// user read through an identification-level impersonation of the client
+// (never its process id). False when it cannot be read.
+bool PipeClientUser(HANDLE pipe, std::string* user);
+
 }  // namespace kit::facts
 
 // The system's own answers, used by platform_facts.cpp and by a test build
@@ -68,3 +79,5 @@ HRESULT BindElevationMoniker(const wchar_t* monikerName, BIND_OPTS3* options, RE
 bool uReadProcessIntegrityValue(HANDLE process, DWORD* value);
 bool uReadAdministratorsMember(BOOL* member);
 bool uReadProcessElevationType(TOKEN_ELEVATION_TYPE* type);
+bool uReadProcessUser(HANDLE process, std::string* user);
+bool uReadPipeClientUser(HANDLE pipe, std::string* user);

@@ -11,6 +11,7 @@
 
 #include "foundation/UClasses.h"
 #include "foundation/m_textconv.h"
+#include "delayload/system_library.h"
 
 namespace {
 
@@ -57,7 +58,7 @@ void FreeLocal(void* block) {
 }  // namespace
 
 CCertInfo::CCertInfo() {
-  m_hCrypt32.reset(::LoadLibraryA("crypt32.dll"));
+  m_hCrypt32.reset(kit::LoadSystemLibrary("crypt32.dll"));
   if (!m_hCrypt32) return;
   const HMODULE m = m_hCrypt32.get();
   LookUp(m, "CryptMsgGetParam", m_crypt.CryptMsgGetParam);

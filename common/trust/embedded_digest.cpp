@@ -12,6 +12,7 @@
 #include "foundation/handles.h"
 #include "foundation/m_textconv.h"
 #include "trust/authenticode_digest.h"
+#include "delayload/system_library.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ std::vector<BYTE> HashRanges(const wchar_t* algorithmName, std::size_t length, c
 // with crypt32.dll loaded at run time: some versions of the platform never
 // check it, and a digest is only worth what its signature proves.
 bool SignatureVerifies(const BYTE* blob, std::size_t length) {
-  kit::UniqueModule crypt32(::LoadLibraryA("crypt32.dll"));
+  kit::UniqueModule crypt32(kit::LoadSystemLibrary("crypt32.dll"));
   if (!crypt32) return false;
   auto verify = reinterpret_cast<decltype(&::CryptVerifyMessageSignature)>(
       reinterpret_cast<void*>(::GetProcAddress(crypt32.get(), "CryptVerifyMessageSignature")));

@@ -5,6 +5,7 @@
 #include "foundation/errorlog.h"
 #include "foundation/handles.h"
 #include "foundation/m_textconv.h"
+#include "delayload/system_library.h"
 
 #include <string>
 #include <vector>
@@ -20,7 +21,7 @@ F LookUp(HMODULE module, const char* name) {
 
 DWORD VerifySignerChain(const char* path) {
   static const char kFunction[] = "VerifySignerChain()";
-  kit::UniqueModule crypt32(::LoadLibraryA("crypt32.dll"));
+  kit::UniqueModule crypt32(kit::LoadSystemLibrary("crypt32.dll"));
   const HMODULE m = crypt32.get();
   auto query = m ? LookUp<decltype(&::CryptQueryObject)>(m, "CryptQueryObject") : nullptr;
   auto getParam = m ? LookUp<decltype(&::CryptMsgGetParam)>(m, "CryptMsgGetParam") : nullptr;

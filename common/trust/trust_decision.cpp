@@ -11,6 +11,7 @@
 #include "foundation/m_textconv.h"
 #include "trust/embedded_digest.h"
 #include "trust/pinned_certificates.h"
+#include "delayload/system_library.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ bool CCertInfo::IsSignatureValid() {
   static const char kFunction[] = "CCertInfo::IsSignatureValid";
   int outcome = 0;
   CatchAndLog(KL_CATCH_SITE(kFunction, "CheckSignature()"), outcome, [&] {
-    kit::UniqueModule wintrust(::LoadLibraryA("Wintrust.dll"));
+    kit::UniqueModule wintrust(kit::LoadSystemLibrary("wintrust.dll"));
     if (!wintrust)
       KL_THROW(-1, kFunction, "EXCEPTION - %s, %lu", "LoadLibrary() failed", ::GetLastError());
     auto verify = reinterpret_cast<WinVerifyTrustFunction>(

@@ -14,6 +14,7 @@
 #include "installer_server/pipe_security.h"
 #include "installer_server/receive_folder.h"
 #include "installer_service/pipe_messages.h"
+#include "platform/platform_facts.h"
 
 namespace ombrix {
 
@@ -42,6 +43,14 @@ class PipeServer::Connection {
     m_start = GetTickCount();
     m_budgetMs = ms;
   }
+  // From now on the data must come at `bytesPerSecond` on average, after
+  // `graceMs`; 0 lifts the floor.
+  void SetMinimumRate(DWORD bytesPerSecond, DWORD graceMs) {
+    m_rate = bytesPerSecond;
+    m_rateGraceMs = graceMs;
+    m_rateStart = GetTickCount();
+    m_rateBytes = 0;
+  }
 
   // Exactly `size` bytes, across message boundaries.
   bool Read(void* data, DWORD size) {
@@ -49,6 +58,7 @@ class PipeServer::Connection {
     while (size) {
       DWORD got = 0;
       if (!Transfer(false, at, size, &got) || got == 0) return false;
+      m_rateBytes += got;
       at += got;
       size -= got;
     }
@@ -67,7 +77,14 @@ class PipeServer::Connection {
  private:
   DWORD Left() const {
     const DWORD spent = GetTickCount() - m_start;
-    const DWORD left = spent < m_budgetMs ? m_budgetMs - spent : 0;
+    DWORD left = spent < m_budgetMs ? m_budgetMs - spent : 0;
+    if (m_rate) {
+      // When what has come so far falls below the floor.
+      const std::uint64_t due = m_rateGraceMs + m_rateBytes * 1000 / m_rate;
+      const DWORD since = GetTickCount() - m_rateStart;
+      const DWORD rateLeft = since < due ? static_cast<DWORD>(due - since < 0xFFFFFFFFu ? due - since : 0xFFFFFFFFu) : 0;
+      if (rateLeft < left) left = rateLeft;
+    }
     return left < m_timeoutMs ? left : m_timeoutMs;
   }
 
@@ -93,6 +110,42 @@ class PipeServer::Connection {
   DWORD m_timeoutMs;
   DWORD m_start = GetTickCount();
   DWORD m_budgetMs = 0;
+  DWORD m_rate = 0, m_rateGraceMs = 0, m_rateStart = 0;
+  std::uint64_t m_rateBytes = 0;
+};
+
+// A client user's right to one installation or one query while it runs. An
+// unknown user (the token could not be read) shares one slot with every
+// other unknown one.
+class PipeServer::UserSlot {
+ public:
+  UserSlot(PipeServer& server, const std::string& user, bool install)
+      : m_server(server), m_user(user), m_install(install) {
+    std::lock_guard<std::mutex> lock(m_server.m_usersLock);
+    int& running = Running();
+    m_taken = running == 0;
+    if (m_taken) ++running;
+  }
+  ~UserSlot() {
+    std::lock_guard<std::mutex> lock(m_server.m_usersLock);
+    if (m_taken) --Running();
+    const auto found = m_server.m_users.find(m_user);
+    if (found != m_server.m_users.end() && found->second.first == 0 && found->second.second == 0)
+      m_server.m_users.erase(found);
+  }
+  UserSlot(const UserSlot&) = delete;
+  UserSlot& operator=(const UserSlot&) = delete;
+  bool taken() const { return m_taken; }
+
+ private:
+  int& Running() {
+    auto& load = m_server.m_users[m_user];
+    return m_install ? load.first : load.second;
+  }
+  PipeServer& m_server;
+  std::string m_user;
+  bool m_install;
+  bool m_taken = false;
 };
 
 PipeServer::PipeServer(const ServerOptions& options, const UString& receivePrefix, InstallHandler install)
@@ -108,29 +161,43 @@ HANDLE PipeServer::CreatePipe(const char* name, const char* sddl, bool first) {
   }
   kit::UniqueLocal owner(descriptor);
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
-  // All instances exist while the server runs: nobody else can add one under
-  // the same name.
+  // Every instance up to the bound exists while the server runs: nobody else
+  // can add one under the same name (the clients also check the server's
+  // account).
   return CreateNamedPipeA(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
                           PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                          kInstances, kBlock, kBlock, 0, descriptor ? &attributes : nullptr);
+                          kMaxInstances, kBlock, kBlock, 0, descriptor ? &attributes : nullptr);
+}
+
+bool PipeServer::AddInstance(bool first) {
+  std::lock_guard<std::mutex> lock(m_instancesLock);
+  if (m_pipes.size() >= static_cast<std::size_t>(kMaxInstances) || WaitForSingleObject(m_quit.get(), 0) != WAIT_TIMEOUT)
+    return false;
+  const char* name = pipeproto::PipeName(m_options.pipe);
+  kit::UniqueFile pipe(CreatePipe(name, m_sddl.c_str(), first));
+  if (!pipe) {
+    LogRecord(kLogErrors, kServe, UMessage::Format("CreateNamedPipe() failed, %1, %2", name, GetLastError()));
+    return false;
+  }
+  m_pipes.push_back(std::move(pipe));
+  const HANDLE instance = m_pipes.back().get();
+  m_threads.emplace_back([this, instance] { ServeInstance(instance); });
+  return true;
 }
 
 int PipeServer::Run(HANDLE stop) {
   const char* name = pipeproto::PipeName(m_options.pipe);
-  std::vector<kit::UniqueFile> pipes;
-  for (int i = 0; i < kInstances; ++i) {
-    pipes.emplace_back(CreatePipe(name, m_sddl.c_str(), i == 0));
-    if (!pipes.back()) {
-      LogRecord(kLogErrors, kServe, UMessage::Format("CreateNamedPipe() failed, %1, %2", name, GetLastError()));
-      return 3;
-    }
-  }
   m_quit.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   m_turn.reset(CreateMutexA(nullptr, FALSE, nullptr));
   if (!m_quit || !m_turn) return 3;
+  bool created = true;
+  for (int i = 0; i < kInstances && created; ++i) created = AddInstance(i == 0);
+  if (!created) {
+    SetEvent(m_quit.get());
+    for (std::thread& thread : m_threads) thread.join();
+    return 3;
+  }
   LogRecord(kLogTrace, kServe, UMessage::Format("serving %1", name));
-  std::vector<std::thread> instances;
-  for (kit::UniqueFile& pipe : pipes) instances.emplace_back([this, &pipe] { ServeInstance(pipe.get()); });
   const HANDLE waits[] = {m_quit.get(), stop};
   for (unsigned seen = m_activity.load();;) {
     const DWORD woke = WaitForMultipleObjects(stop ? 2 : 1, waits, FALSE, m_options.idleMs);
@@ -145,7 +212,13 @@ int PipeServer::Run(HANDLE stop) {
     seen = m_activity.load();
   }
   SetEvent(m_quit.get());
-  for (std::thread& instance : instances) instance.join();
+  // No instance is added once the quit event is set.
+  std::vector<std::thread> threads;
+  {
+    std::lock_guard<std::mutex> lock(m_instancesLock);
+    threads.swap(m_threads);
+  }
+  for (std::thread& thread : threads) thread.join();
   return 0;
 }
 
@@ -224,47 +297,72 @@ HWND PipeServer::TakeWindow(DWORD client) {
 
 void PipeServer::Serve(Connection& client) {
   unsigned char request[pipeproto::kInstallHeaderSize];
+  // The whole header within a few seconds, whatever the overall deadline.
+  client.SetDeadline(m_options.deadlineMs < kHeaderDeadlineMs ? m_options.deadlineMs : kHeaderDeadlineMs);
   if (!client.Read(request, pipeproto::kHeaderSize)) return;
   const pipeproto::Header header = pipeproto::DecodeHeader(request);
   const pipeproto::RequestKind kind = pipeproto::ClassifyRequest(header);
   LogRecord(kLogTrace, kServe, UString(pipeproto::RequestKindText(kind)));
-  switch (kind) {
-    case pipeproto::RequestKind::kVersion:
-      Respond(client, static_cast<std::uint32_t>(m_options.version >> 32),
-              static_cast<std::uint32_t>(m_options.version));
-      return;
-    case pipeproto::RequestKind::kUiWindow: {
-      if (!client.Read(request + pipeproto::kHeaderSize, 4)) return;
-      // A window handle is a 32-bit value in every process of the session.
-      const HWND window =
-          reinterpret_cast<HWND>(static_cast<ULONG_PTR>(pipeproto::ReadWord(request + pipeproto::kHeaderSize)));
-      ULONG process = 0;
-      if (GetNamedPipeClientProcessId(client.pipe(), &process)) SetWindow(process, window);
-      LogRecord(kLogTrace, kServe,
-                UMessage::Format("owner window %1 of process %2", static_cast<const void*>(window),
-                                 static_cast<unsigned>(process)));
-      Respond(client, 0);
-      return;
-    }
-    case pipeproto::RequestKind::kInstall:
-      if (!client.Read(request + pipeproto::kHeaderSize, pipeproto::kInstallHeaderSize - pipeproto::kHeaderSize))
-        return;
-    {
-      const std::uint32_t answer = Receive(client, request, pipeproto::AnnouncedPackageSize(header));
-      // The installation's time is not the client's: the answer has a time
-      // limit of its own.
-      client.SetDeadline(m_options.ioTimeoutMs);
-      Respond(client, answer);
+  const DWORD rest = kind == pipeproto::RequestKind::kUiWindow ? 4
+                     : kind == pipeproto::RequestKind::kInstall
+                         ? DWORD(pipeproto::kInstallHeaderSize - pipeproto::kHeaderSize)
+                         : 0;
+  if (rest && !client.Read(request + pipeproto::kHeaderSize, rest)) return;
+  client.SetDeadline(m_options.deadlineMs);
+
+  // Who the client is, from its token (read once data has come). The user's
+  // slot is given back before the answer goes out, so the client's next
+  // request never finds it still taken.
+  const bool install = kind == pipeproto::RequestKind::kInstall;
+  std::string user;
+  if (!kit::facts::PipeClientUser(client.pipe(), &user)) user.clear();
+  std::uint32_t a = 0, b = 0;
+  {
+    UserSlot slot(*this, user, install);
+    if (!slot.taken()) {
+      LogRecord(kLogWarnings, kServe,
+                UMessage::Format("%1, %2", install ? "busy: an installation of this user is running"
+                                                   : "busy: a query of this user is running",
+                                 UString(user.c_str())));
+      // A version query answered with no version: no server for this query.
+      if (kind != pipeproto::RequestKind::kVersion) a = install ? AnswerFor(ResultOf::kReceive, ERROR_BUSY) : ERROR_BUSY;
+      Respond(client, a, b);
       return;
     }
-    case pipeproto::RequestKind::kTooLarge:
-      Respond(client, ERROR_FILE_TOO_LARGE);
-      return;
-    default:
-      LogRecord(kLogErrors, kServe, UString("refused: ") + pipeproto::RequestKindText(kind));
-      Respond(client, ERROR_INVALID_DATA);
-      return;
+    switch (kind) {
+      case pipeproto::RequestKind::kVersion:
+        a = static_cast<std::uint32_t>(m_options.version >> 32);
+        b = static_cast<std::uint32_t>(m_options.version);
+        break;
+      case pipeproto::RequestKind::kUiWindow: {
+        // A window handle is a 32-bit value in every process of the session.
+        const HWND window =
+            reinterpret_cast<HWND>(static_cast<ULONG_PTR>(pipeproto::ReadWord(request + pipeproto::kHeaderSize)));
+        ULONG process = 0;
+        if (GetNamedPipeClientProcessId(client.pipe(), &process)) SetWindow(process, window);
+        LogRecord(kLogTrace, kServe,
+                  UMessage::Format("owner window %1 of process %2", static_cast<const void*>(window),
+                                   static_cast<unsigned>(process)));
+        break;
+      }
+      case pipeproto::RequestKind::kInstall:
+        client.SetMinimumRate(kMinBytesPerSecond, m_options.ioTimeoutMs);
+        a = Receive(client, request, pipeproto::AnnouncedPackageSize(header));
+        // The installation's time is not the client's: the answer has a time
+        // limit of its own.
+        client.SetMinimumRate(0, 0);
+        client.SetDeadline(m_options.ioTimeoutMs);
+        break;
+      case pipeproto::RequestKind::kTooLarge:
+        a = ERROR_FILE_TOO_LARGE;
+        break;
+      default:
+        LogRecord(kLogErrors, kServe, UString("refused: ") + pipeproto::RequestKindText(kind));
+        a = ERROR_INVALID_DATA;
+        break;
+    }
   }
+  Respond(client, a, b);
 }
 
 // The package into a folder of its own, then installed in turn; the answer

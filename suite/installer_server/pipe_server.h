@@ -1,10 +1,15 @@
 // The serving loop of the suite's installer pipe servers (the Installer
-// Service and the user-mode installers): several pipe instances, each served
-// by a thread of its own, so a version or UI-window request is answered
-// while an installation runs or another client stalls. Installations take
-// turns. Every read and write has a silence limit and every request an
-// overall deadline, so a client that stalls, trickles, lies about a size or
-// leaves early costs its own connection, never the server.
+// Service and the user-mode installers): every pipe instance up to the bound
+// listens from the start, each served by a thread of its own, so a version or
+// UI-window request is answered while an installation runs or other clients
+// stall. Installations take turns. Each
+// client user (the token user of the client, read by an identification-level
+// impersonation) has at most one installation and one query at a time;
+// further requests of that user are answered busy at once. The header must
+// arrive within a few seconds, the package after it at a minimum rate; every
+// read and write has a silence limit and every request an overall deadline,
+// so a client that stalls, trickles, lies about a size or leaves early costs
+// its own connection, never the server or another user.
 #pragma once
 
 #include <windows.h>
@@ -12,8 +17,12 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <map>
 #include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "foundation/handles.h"
 #include "foundation/m_strings.h"
@@ -30,8 +39,14 @@ using InstallHandler = std::function<InstallOutcome(const UString& packagePath, 
 
 class PipeServer {
  public:
-  // How many clients are served at once.
-  static constexpr int kInstances = 4;
+  // The instances, all listening from the start: the bound of what clients
+  // holding their requests can take.
+  static constexpr int kInstances = 16;
+  static constexpr int kMaxInstances = kInstances;
+  // The header of a request must arrive within this time; after it, the
+  // package at this average rate at least (after one silence limit of grace).
+  static constexpr DWORD kHeaderDeadlineMs = 5000;
+  static constexpr DWORD kMinBytesPerSecond = 4096;
 
   // Each received package goes to a folder of its own, "<receivePrefix>-"
   // and a random name (see ReceiveFolder), removed when the request ends.
@@ -54,6 +69,11 @@ class PipeServer {
 
  private:
   class Connection;
+  class UserSlot;
+  // One more instance with its thread, unless the bound is reached or the
+  // server stops. The first one also claims the name. False when it cannot
+  // be created.
+  bool AddInstance(bool first);
   void ServeInstance(HANDLE pipe);
   bool Respond(Connection& client, std::uint32_t a, std::uint32_t b = 0);
   void Serve(Connection& client);
@@ -69,6 +89,11 @@ class PipeServer {
   UString m_sddl;
   kit::UniqueHandle m_quit;  // set when every instance is to stop
   kit::UniqueHandle m_turn;  // a mutex: one installation at a time
+  std::mutex m_instancesLock;
+  std::list<kit::UniqueFile> m_pipes;  // stable addresses for the threads
+  std::vector<std::thread> m_threads;
+  std::mutex m_usersLock;
+  std::map<std::string, std::pair<int, int>> m_users;  // installations, queries running per client user
   std::atomic<bool> m_lastClient{false};
   std::atomic<int> m_busy{0};
   std::atomic<unsigned> m_activity{0};

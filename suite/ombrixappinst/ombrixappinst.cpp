@@ -26,6 +26,7 @@
 // event is set or after <idle> ms (default 120000) without a client.
 #include <windows.h>
 
+#include "foundation/dll_search.h"
 #include "foundation/file_error_log.h"
 #include "foundation/handles.h"
 #include "foundation/m_folders.h"
@@ -35,6 +36,7 @@
 #include "installer_service/pipe_messages.h"
 
 int main(int argc, char** argv) {
+  kit::RestrictDllSearch();
   ombrix::ServerOptions options;
   if (!ombrix::ParseServerOptions(argc, argv, &options) || !*pipeproto::PipeName(options.pipe)) return 2;
   UClientFileErrorLog log;

@@ -31,6 +31,7 @@
 #include "../com_class_factory.h"
 #include "components/component_catalogue.h"
 #include "engine/installer_helper.h"
+#include "foundation/dll_search.h"
 #include "foundation/file_error_log.h"
 #include "foundation/handles.h"
 #include "foundation/m_folders.h"
@@ -241,6 +242,7 @@ int Serve() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
+  kit::RestrictDllSearch();
   UClientFileErrorLog log;
   log.Open("OMBRIXHELPER");
   const std::string line = commandLine ? commandLine : "";

@@ -29,6 +29,7 @@
 
 #include "cabinstaller/UKitLoader.h"
 #include "engine/USmartUpdateEx.h"
+#include "foundation/dll_search.h"
 #include "foundation/errorlog.h"
 #include "foundation/file_error_log.h"
 #include "foundation/handles.h"
@@ -188,6 +189,7 @@ int Restart(const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  kit::RestrictDllSearch();
   g_options.pipe = 0;
   g_options.version = kOwnVersion;
   g_options.idleMs = INFINITE;

@@ -13,7 +13,9 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include "foundation/dll_search.h"
 #include "foundation/errorlog.h"
+#include "foundation/dll_search.h"
 #include "foundation/fault_guard.h"
 #include "foundation/file_error_log.h"
 #include "foundation/handles.h"
@@ -54,7 +56,7 @@ class ClassesToUser {
 };
 
 DWORD Register(const UserRegisterArgs& args) {
-  kit::UniqueModule module(LoadLibraryExA(args.file.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+  kit::UniqueModule module(kit::LoadControlLibrary(args.file.c_str()));
   if (!module) {
     const DWORD error = GetLastError();
     LogRecord(kLogErrors, kFunction, UMessage::Format("%1, %2, %3", "cannot load", args.file.c_str(), SGetErrorText(error)));
@@ -95,6 +97,7 @@ DWORD Register(const UserRegisterArgs& args) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
+  kit::RestrictDllSearch();
   if (g_pErrorLog) g_pErrorLog->Open("USERREGSVR");
   const UserRegisterArgs args = ParseUserRegisterArgs(commandLine ? commandLine : "");
   DWORD result = ERROR_INVALID_PARAMETER;

@@ -173,11 +173,14 @@ TEST(HostileE2E, FilesReplacedAfterExtractionAreRefusedAndChangeNothing) {
 // Service: the pipe client refuses it before anything is sent.
 TEST(HostileE2E, APackageOverTheServiceLimitNeverReachesTheService) {
   kittest::FactsFile facts("[process]\nIntegrityLevel=0x2000\nAdministratorsMember=0\nElevationType=default\n");
-  kittest::TempFolder serverTemp;
+  // The stand-in of the service runs as the system's account.
+  kittest::FactsFile users("[users]\r\nombrixsvc.exe=S-1-5-18\r\n", "KITLOADER_TEST_USERS");
+  kittest::TempFolder serverTemp, serverBin;
+  kittest::CopyFileOrFail(kittest::WindowsPathOf(OMBRIXAPPINST_EXE), serverBin / "ombrixsvc.exe");
   const std::string stopName = "hostile-stop-" + std::to_string(GetCurrentProcessId());
   kit::UniqueHandle stop(CreateEventA(nullptr, TRUE, FALSE, stopName.c_str()));
   kittest::ChildProcess server = kittest::StartProcess(
-      kittest::WindowsPathOf(OMBRIXAPPINST_EXE) + " /pipe 0 /idle 60000 /keep /result 0 /stop " + stopName, "",
+      serverBin / "ombrixsvc.exe" + " /pipe 0 /idle 60000 /keep /result 0 /stop " + stopName, "",
       {{"TMP", serverTemp.path()}, {"TEMP", serverTemp.path()}});
   for (int i = 0; i < 200 && !WaitNamedPipeA("\\\\.\\pipe\\NORVANE_INSTALLER_SERVICE_PIPE", 100); ++i) Sleep(50);
   const Snapshot before = TakeSnapshot({serverTemp.path()});

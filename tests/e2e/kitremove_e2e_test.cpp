@@ -7,8 +7,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
 #include <set>
 #include <string>
+#include <tuple>
 
 #include "cabinstaller/distribution_unit_rules.h"
 #include "e2e/kitloader_run.h"
@@ -226,6 +228,64 @@ TEST(KitremoveE2E, ForgedRecordsTouchNothingOutsideTheirFolders) {
       RegDeleteKeyValueA(hive, kShared, file.c_str());
     }
   }
+}
+
+// Every program we ship, run beside marker DLLs named as the system DLLs an
+// installation loads (the CTest test that runs this names them; Wine prefers
+// them as Windows' search order would), loads none: installing the sample
+// control and one that imports a DLL of its own (which loads from beside it),
+// removing both, the per-user registration and each server's start.
+TEST(KitremoveE2E, NoProgramLoadsADllPlantedBesideIt) {
+  const std::string kDependent = "{7A1C2EA0-3B4D-4E5F-8A6B-1C2D3E4F5A60}";
+  kittest::ForgetSampleControl();
+  Programs programs;
+  const std::string folder = programs.loader.folder();
+  char planted[1024] = {};
+  if (!GetEnvironmentVariableA("KITTEST_PLANTED_DLLS", planted, sizeof planted))
+    GTEST_SKIP() << "runs as KitremoveE2E.PlantedDllsStayUnloaded, with Wine told to prefer the planted DLLs";
+  for (const char* name = strtok(planted, ","); name; name = strtok(nullptr, ","))
+    kittest::CopyFileOrFail(kittest::WindowsPathOf(DLL_MARKER_EXE), folder + "\\" + name + ".dll");
+  for (const auto& [from, name] : std::initializer_list<std::pair<const char*, const char*>>{
+           {KITREMOVE_EXE, "kitremove.exe"}, {OMBRIXAPPINST_EXE, "ombrixappinst.exe"},
+           {OMBRIXHELPER_EXE, "ombrixhelper.exe"}, {OMBRIXSVC_EXE, "ombrixsvc.exe"}})
+    kittest::CopyFileOrFail(kittest::WindowsPathOf(from), folder + "\\" + name);
+  std::string inf = "[CabFiles]\r\nombrixctl.cab=1\r\nombrixdep.cab=1\r\n";
+  for (const auto& [cab, package, classId] : {std::tuple<std::string, std::string, std::string>{
+                                                  "ombrixctl.cab", "ombrixctl-1.0.0.1", kViewer},
+                                              {"ombrixdep.cab", "ombrixdep", kDependent}}) {
+    kittest::CopyFileOrFail(kittest::WindowsPathOf(KITLOADER_PACKAGE_DIR "/" + package + ".cab"), folder + "\\" + cab);
+    inf += "[" + cab + "]\r\nCLSID=" + classId + "\r\nFileVersion=1,0,0,1\r\nfile=thiscab\r\n";
+  }
+  programs.loader.WriteSetupInf(inf);
+
+  kittest::TempFolder markers;
+  const struct { std::string commandLine; int code; } runs[] = {
+      {"kitloader.exe /s", 0}, {"userregsvr.exe /s /u ombrixnone.dll", -1}, {"ombrixappinst.exe /pipe 2 /idle 200", 0},
+      {"ombrixhelper.exe /UnregServer", -1}, {"ombrixsvc.exe", -1}, {"kitremove.exe /s " + kViewer + " " + kDependent, 0}};
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.commandLine);
+    const kittest::ProcessResult result =
+        kittest::StartProcess(folder + "\\" + run.commandLine, folder,
+                              {{"TMP", programs.loader.tempFolder()}, {"TEMP", programs.loader.tempFolder()},
+                               {"KITTEST_MARKERS", markers.path()}})
+            .Wait();
+    EXPECT_TRUE(!result.timedOut && (run.code < 0 || result.exitCode == DWORD(run.code))) << programs.loader.Log();
+  }
+  std::string stage = folder, controls = SGetDownloadedProgramFilesFolder().str();
+  for (std::string* path : {&stage, &controls})
+    for (char& c : *path) c = c == '\\' || c == ':' ? '_' : static_cast<char>(tolower(c));
+  bool dependencyBesideControl = false;
+  WIN32_FIND_DATAA data;
+  kit::UniqueFind find(FindFirstFileA((markers / "*.dll").c_str(), &data));
+  for (bool more = find.valid(); more; more = FindNextFileA(find.get(), &data)) {
+    std::string marker = data.cFileName;
+    for (char& c : marker) c = static_cast<char>(tolower(c));
+    EXPECT_NE(0u, marker.rfind(stage, 0)) << "loaded from beside the program: " << data.cFileName;
+    dependencyBesideControl |= marker == controls + "_ombrixdep.dll";
+  }
+  EXPECT_TRUE(dependencyBesideControl) << programs.loader.Log();
+  EXPECT_FALSE(Registered(HKEY_LOCAL_MACHINE, kDependent));
+  EXPECT_FALSE(kittest::FileExists(SGetDownloadedProgramFilesFolder().str() + "\\ombrixdep.dll"));
 }
 
 }  // namespace

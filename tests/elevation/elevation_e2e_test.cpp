@@ -104,9 +104,14 @@ class Situation {
   Situation(Held setup, const std::string& exeName) : m_setup(setup) {
     if (setup == kWindowsXp) m_xp = std::make_unique<kittest::WineAppVersion>(exeName, "winxp");
     const int pipe = setup == kServiceAnswers ? 0 : 1;
-    if (setup == kServiceAnswers || setup == kPipe1Answers)
-      m_server = kittest::StartProcess("\"" + WindowsPathOf(OMBRIXAPPINST_EXE) + "\" /pipe " + std::to_string(pipe) +
-                                       " /result " + (pipe ? "5" : "7") + " /idle 3000");
+    // The service's stand-in runs as ombrixsvc.exe, the system's account for
+    // the test build.
+    const std::string program = m_bin / (pipe ? "ombrixappinst.exe" : "ombrixsvc.exe");
+    if (setup == kServiceAnswers || setup == kPipe1Answers) {
+      kittest::CopyFileOrFail(WindowsPathOf(OMBRIXAPPINST_EXE), program);
+      m_server = kittest::StartProcess("\"" + program + "\" /pipe " + std::to_string(pipe) + " /result " +
+                                       (pipe ? "5" : "7") + " /idle 3000");
+    }
     for (int i = 0; m_server.started() && i < 50 && !srvGetServiceVersion(100, pipe); ++i) Sleep(100);
     if (setup == kRelaunchWaiting) m_object.reset(CreateEventA(nullptr, FALSE, FALSE, kRelaunchEvent));
     if (setup == kMutexHeld)
@@ -121,6 +126,8 @@ class Situation {
 
  private:
   Held m_setup;
+  kittest::FactsFile m_users{"[users]\r\nombrixsvc.exe=S-1-5-18\r\n", "KITLOADER_TEST_USERS"};
+  kittest::TempFolder m_bin;
   std::unique_ptr<kittest::WineAppVersion> m_xp;
   kittest::ChildProcess m_server;
   kit::UniqueHandle m_object;

@@ -19,16 +19,26 @@ namespace {
 
 std::vector<std::string> Matches(const std::string& pattern);
 
-// A running server on one pipe; stopped through its named event.
+// The accounts the test build reports: the Installer Service's program runs
+// as the system, a look-alike installer as another user of the machine.
+const kittest::FactsFile g_users("[users]\r\nombrixsvc.exe=S-1-5-18\r\nombrixother.exe=S-1-5-21-1-2-3-1001\r\n"
+                                 "facts_probe.exe=S-1-5-21-1-2-3-1002\r\n", "KITLOADER_TEST_USERS");
+
+// A running server on one pipe; stopped through its named event. On the
+// service's pipe it runs as ombrixsvc.exe (the system's account, for the
+// clients of the test build).
 class PipeServer {
  public:
   // `temp`: the server's temporary folder, when not one of its own.
-  PipeServer(int pipe, const std::string& options, std::string temp = "")
+  PipeServer(int pipe, const std::string& options, std::string temp = "", std::string program = "",
+             const char* exe = OMBRIXAPPINST_EXE)
       : m_pipe(pipe),
         m_stopName("ombrixappinst-stop-" + std::to_string(GetCurrentProcessId())),
         m_stop(CreateEventA(nullptr, TRUE, FALSE, m_stopName.c_str())) {
     if (temp.empty()) temp = m_temp.path();
-    m_process = kittest::StartProcess(kittest::WindowsPathOf(OMBRIXAPPINST_EXE) + " /pipe " + std::to_string(pipe) +
+    if (program.empty()) program = pipe == 0 ? "ombrixsvc.exe" : "ombrixappinst.exe";
+    kittest::CopyFileOrFail(kittest::WindowsPathOf(exe), m_bin / program);
+    m_process = kittest::StartProcess(m_bin / program + " /pipe " + std::to_string(pipe) +
                                           " /idle 60000 /stop " + m_stopName + " " + options,
                                       "", {{"TMP", temp}, {"TEMP", temp}});
     for (int i = 0; i < 200 && !WaitNamedPipeA(pipeproto::PipeName(pipe), 100); ++i) Sleep(50);
@@ -47,7 +57,7 @@ class PipeServer {
   int m_pipe;
   std::string m_stopName;
   kit::UniqueHandle m_stop;
-  kittest::TempFolder m_temp;
+  kittest::TempFolder m_temp, m_bin;
   kittest::ChildProcess m_process;
 };
 
@@ -105,8 +115,11 @@ void DriveHostileClients(int pipe, std::uint64_t version, const std::string& rec
       {Header(pipeproto::kMagic, 532 + 4, 2) + std::string(520, 'x') + "abcd", ERROR_INVALID_NAME},
       {Header(pipeproto::kMagic, 532 + 4, 2) + std::string(".\0.\0\\\0a\0", 8) + std::string(512, '\0') + "abcd",
        ERROR_INVALID_NAME},                                                                   // "..\\a"
-      {Header(pipeproto::kMagic, 532 + 100000, 2) + name + Bytes(5000), 0},                   // gone mid-stream
+      // An installation of this user is still being received while the
+      // server has not yet seen this client go: the stall after it gives the
+      // server that time before the next installation of the same user.
       {Header(pipeproto::kMagic, 532 + 100000, 2) + name + Bytes(5000), ERROR_INVALID_DATA},  // size lies, waits
+      {Header(pipeproto::kMagic, 532 + 100000, 2) + name + Bytes(5000), 0},                   // gone mid-stream
       {Header(pipeproto::kMagic, 16, 5) + "ab", -1},                                          // stalls inside a request
       {InstallHeader(u"\u2215x.cab", 4) + "abcd", ERROR_INVALID_NAME},  // best fit: "/x.cab" on every code page
   };
@@ -170,6 +183,24 @@ TEST(PipeClient, AnswersOfTheServerReachTheCallerUnchanged) {
   }
 }
 
+// A server of another account than its pipe demands is no server: the
+// service's pipe served by the user's process, an installer's by another user's.
+TEST(PipeClient, AServerOfTheWrongAccountIsNotBelieved) {
+  kittest::TempFolder folder;
+  kittest::WriteTextFile(folder / "pkg.cab", Bytes(100));
+  for (const auto& c : {std::pair<int, const char*>{0, "ombrixappinst.exe"}, {1, "ombrixother.exe"},
+                        {2, "ombrixother.exe"}}) {
+    SCOPED_TRACE(c.second);
+    kittest::MemoryLog log;
+    PipeServer server(c.first, "/result 0", "", c.second);
+    EXPECT_EQ(0u, srvGetServiceVersion(5000, c.first));
+    EXPECT_EQ(-1, srvSetUIWindow(nullptr, 5000, c.first));
+    EXPECT_EQ(-1, srvInstallControl((folder / "pkg.cab").c_str(), 0, c.first));
+    EXPECT_TRUE(log.Contains("the pipe's server is not the expected account"));
+    EXPECT_EQ(std::string::npos, server.Log().find("install request")) << server.Log();
+  }
+}
+
 TEST(PipeClient, PackagesStreamIntactAndBadPackagesNeverLeave) {
   kittest::TempFolder folder;
   PipeServer server(0, "/keep /result 0");
@@ -214,17 +245,28 @@ TEST(PipeClient, NoServerBusyServerAndHostileClients) {
   EXPECT_LT(GetTickCount() - start, 3000u);
   EXPECT_TRUE(log.Contains("Failed to open pipe (error: 2)"));
 
+  {
+    // Four clients of one user take four instances: an installation whose
+    // package trickles in and three whose headers trickle. Another user's
+    // version query (the facts' second account) is still answered, and the
+    // first user's fifth request, an installation, is answered busy at once.
+    PipeServer server(0, "/result 7", "", "ombrixsvc.exe", OMBRIXAPPINST_TESTABLE_EXE);
+    std::vector<kit::UniqueFile> tricklers;
+    for (int i = 0; i < 4; ++i) {
+      tricklers.push_back(Connect(0));
+      const std::string bytes = i == 0 ? InstallHeader(u"t.cab", 100000) + "x" : std::string("\xBB");
+      DWORD done = 0;
+      EXPECT_TRUE(WriteFile(tricklers.back().get(), bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr));
+    }
+    for (int i = 0; i < 400 && server.Folders().empty(); ++i) Sleep(50);  // the installation is receiving
+    EXPECT_EQ(0u, kittest::RunProcess("\"" + kittest::FactsProbePath() + "\" version 0 2000").exitCode);
+    EXPECT_EQ(int(ERROR_BUSY), srvInstallControl((folder / "pkg.cab").c_str(), 0, 0));
+    DWORD answered = 1;
+    EXPECT_TRUE(PeekNamedPipe(tricklers[0].get(), nullptr, 0, nullptr, &answered, nullptr));
+    EXPECT_EQ(0u, answered);  // the trickling installation is still receiving
+    EXPECT_NE(std::string::npos, server.Log().find("busy: an installation of this user is running")) << server.Log();
+  }
   PipeServer server(2, "/hold 3000 /result 7 /iotimeout 1500 /deadline 4000");
-  int answers[5] = {};
-  std::vector<std::thread> holders;
-  for (int i = 0; i < 4; ++i)
-    holders.emplace_back([&, i] { answers[i] = srvInstallControl((folder / "pkg.cab").c_str(), 0, 2); });
-  Sleep(1000);
-  EXPECT_EQ(0u, srvGetServiceVersion(500, 2));  // every instance busy beyond the time-out: no server
-  answers[4] = srvInstallControl((folder / "pkg.cab").c_str(), 0, 2);
-  for (std::thread& holder : holders) holder.join();
-  for (int answer : answers) EXPECT_EQ(7, answer);
-  EXPECT_TRUE(log.Contains("Pipe is busy. Wait for 30 seconds"));
 
   DriveHostileClients(2, kVersion, server.temp() + "\\OmbrixInstaller2-*");
   EXPECT_FALSE(kittest::FileExists(server.temp() + "\\a.cab") || kittest::FileExists(server.temp() + "\\kit.cab"));

@@ -4,15 +4,16 @@
 
 namespace kittest {
 
-FactsFile::FactsFile(const std::string& text) : m_path(m_folder / "facts.ini") {
+FactsFile::FactsFile(const std::string& text, const char* variable)
+    : m_path(m_folder / "facts.ini"), m_variable(variable) {
   Rewrite(text);
-  SetEnvironmentVariableA("KITLOADER_TEST_FACTS", m_path.c_str());
-  SetEnvironmentVariableA("KITLOADER_TEST_FACTS_SECTION", nullptr);
+  SetEnvironmentVariableA(variable, m_path.c_str());
+  if (m_variable == "KITLOADER_TEST_FACTS") SetEnvironmentVariableA("KITLOADER_TEST_FACTS_SECTION", nullptr);
 }
 
 FactsFile::~FactsFile() {
-  SetEnvironmentVariableA("KITLOADER_TEST_FACTS", nullptr);
-  SetEnvironmentVariableA("KITLOADER_TEST_FACTS_SECTION", nullptr);
+  SetEnvironmentVariableA(m_variable.c_str(), nullptr);
+  if (m_variable == "KITLOADER_TEST_FACTS") SetEnvironmentVariableA("KITLOADER_TEST_FACTS_SECTION", nullptr);
 }
 
 void FactsFile::Rewrite(const std::string& text) { WriteTextFile(m_path, text); }

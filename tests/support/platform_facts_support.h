@@ -11,10 +11,11 @@
 namespace kittest {
 
 // A facts file for the test build, named by KITLOADER_TEST_FACTS in this
-// process (and so in every process it starts) while the object lives.
+// process (and so in every process it starts) while the object lives; with
+// `variable` KITLOADER_TEST_USERS, the accounts of processes ([users]).
 class FactsFile {
  public:
-  explicit FactsFile(const std::string& text);
+  explicit FactsFile(const std::string& text, const char* variable = "KITLOADER_TEST_FACTS");
   ~FactsFile();
   FactsFile(const FactsFile&) = delete;
   FactsFile& operator=(const FactsFile&) = delete;
@@ -25,6 +26,7 @@ class FactsFile {
  private:
   TempFolder m_folder;
   std::string m_path;
+  std::string m_variable;
 };
 
 // Sets Wine's Windows version for one program name (the real HKCU: the

@@ -7,12 +7,15 @@
 //   facts_probe hold <file> <event>    opens <file> without sharing, signals
 //                                      "<event>.ready" and waits for "<event>.release"
 //   facts_probe module                 exit code: length of its own module path
+//   facts_probe version <pipe> <ms>    exit code 0 when the pipe's server answers
+//                                      the version query (waiting <ms> for an instance)
 //   facts_probe                        (no arguments) creates the file that
 //                                      KITTEST_NOARGS_MARKER names: proof of a start
 //                                      without arguments
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -20,6 +23,7 @@
 #include "foundation/m_folders.h"
 #include "foundation/m_sys.h"
 #include "foundation/m_uac_helpers.h"
+#include "installer_service/installer_service.h"
 
 namespace {
 
@@ -64,6 +68,8 @@ int main(int argc, char** argv) {
   if (mode == "elevate" && argc == 3) return Elevate(argv[2]);
   if (mode == "hold" && argc == 4) return Hold(argv[2], argv[3]);
   if (mode == "module") return static_cast<int>(SGetModuleFileName(nullptr).length());
+  if (mode == "version" && argc == 4)
+    return srvGetServiceVersion(std::strtoul(argv[3], nullptr, 0), std::atoi(argv[2])) != 0 ? 0 : 1;
   if (argc == 1) {
     char marker[MAX_PATH + 1] = {};
     DWORD n = GetEnvironmentVariableA("KITTEST_NOARGS_MARKER", marker, sizeof marker);

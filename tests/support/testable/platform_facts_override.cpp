@@ -23,6 +23,12 @@
 //   AfterExtraction=C:\x\signal    writes the point's detail to "<signal>.reached",
 //                                  then waits (at most 60 s) for "<signal>.go"
 //
+// The user a process runs as comes from the file KITLOADER_TEST_USERS names:
+//
+//   [users]                        by process id or by program file name; a
+//   1234=S-1-5-18                  pipe's client is the process at its other
+//   ombrixother.exe=S-1-5-21-1-2-3-1001   end
+//
 // KITLOADER_TEST_FACTS_SECTION names the section to read (default
 // "process"); a program started through an accepted elevation prompt reads
 // the section that ElevatedSection names (default "elevated").
@@ -30,6 +36,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "foundation/handles.h"
 #include "platform/platform_facts.h"
 
 namespace {
@@ -49,8 +56,8 @@ std::string Section() {
 }
 
 // The fact's text, or empty when the test gives none.
-std::string Fact(const std::string& section, const char* key) {
-  const std::string file = Environment(kFactsFileVariable);
+std::string Fact(const std::string& section, const char* key, const char* variable = kFactsFileVariable) {
+  const std::string file = Environment(variable);
   if (file.empty()) return std::string();
   char value[1024] = {};
   GetPrivateProfileStringA(section.c_str(), key, "", value, sizeof value, file.c_str());
@@ -65,6 +72,20 @@ std::string Fact(const std::string& section, const char* key) {
 
 bool IsThisProcess(HANDLE process) {
   return process == GetCurrentProcess() || GetProcessId(process) == GetCurrentProcessId();
+}
+
+// The user the test gives the process `id` (by its id, else by its program's
+// file name), or empty.
+std::string UserFact(DWORD id) {
+  const char kUsersFile[] = "KITLOADER_TEST_USERS";
+  const std::string fact = Fact("users", std::to_string(id).c_str(), kUsersFile);
+  if (!fact.empty()) return fact;
+  kit::UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+  char image[MAX_PATH * 2] = {};
+  DWORD length = sizeof image;
+  if (!process || !QueryFullProcessImageNameA(process.get(), 0, image, &length)) return fact;
+  const std::string path(image, length);
+  return Fact("users", path.substr(path.find_last_of("\\/") + 1).c_str(), kUsersFile);
 }
 
 }  // namespace
@@ -100,6 +121,21 @@ bool ProcessElevationType(TOKEN_ELEVATION_TYPE* type) {
     *type = TokenElevationTypeLimited;
   else
     BadFact("ElevationType", fact);
+  return true;
+}
+
+bool ProcessUser(HANDLE process, std::string* user) {
+  const std::string fact = UserFact(GetProcessId(process));
+  if (fact.empty()) return uReadProcessUser(process, user);
+  *user = fact;
+  return true;
+}
+
+bool PipeClientUser(HANDLE pipe, std::string* user) {
+  ULONG client = 0;
+  const std::string fact = GetNamedPipeClientProcessId(pipe, &client) ? UserFact(client) : std::string();
+  if (fact.empty()) return uReadPipeClientUser(pipe, user);
+  *user = fact;
   return true;
 }
 

@@ -81,6 +81,18 @@ TEST(PipeMessages, ServersClassifyHostileHeadersAndNames) {
   EXPECT_EQ("pkg.cab", PackageNameOf("C:/dir/pkg.cab"));
   EXPECT_EQ("pkg.cab", PackageNameOf("pkg.cab"));
   EXPECT_EQ("", PackageNameOf("C:\\dir\\"));
+
+  // Whom a client believes: (pipe, server user, own user) -> believed.
+  const std::string me = "S-1-5-21-1-2-3-1000", other = "S-1-5-21-1-2-3-1001";
+  const struct { int pipe; std::string server, own; bool believed; } servers[] = {
+      {0, kSystemUser, me, true},     {0, me, me, false},          {0, other, me, false},
+      {0, "", me, false},             {0, "S-1-5-18 ", me, false}, {1, me, me, true},
+      {2, me, me, true},              {1, other, me, false},       {2, kSystemUser, me, false},
+      {1, "", "", false},             {3, kSystemUser, me, false}, {-1, me, me, false},
+      {2, kSystemUser, kSystemUser, true},  // a user-mode installer of a program that runs as the system
+  };
+  for (const auto& c : servers)
+    EXPECT_EQ(c.believed, IsExpectedServer(c.pipe, c.server, c.own)) << c.pipe << " " << c.server << " " << c.own;
 }
 
 }  // namespace
