@@ -30,7 +30,15 @@ WineAppVersion::~WineAppVersion() {
 
 bool WaitForFile(const std::string& path, DWORD timeoutMs) {
   const DWORD start = GetTickCount();
-  while (!FileExists(path)) {
+  // There, and readable as the tests read files: a file just renamed into
+  // place is still open for the rename, without delete sharing, a moment
+  // longer in its writer.
+  const auto readable = [&] {
+    kit::UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return file.valid();
+  };
+  while (!FileExists(path) || !readable()) {
     if (GetTickCount() - start > timeoutMs) return false;
     Sleep(20);
   }

@@ -38,7 +38,7 @@ struct WineAppVersion {
 };
 
 // Waits until another process has created `path` (up to `timeoutMs`, so a
-// test that goes wrong ends). True when it exists.
+// test that goes wrong ends). True when it exists and can be read.
 bool WaitForFile(const std::string& path, DWORD timeoutMs = 60000);
 
 // The Windows path of the test build's probe program.
