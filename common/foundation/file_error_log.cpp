@@ -13,6 +13,7 @@
 #include "foundation/m_uac_helpers.h"
 #include "foundation/log_file_rules.h"
 #include "foundation/nofollow_delete.h"
+#include "platform/platform_facts.h"
 #include "kit_build_identity.h"
 #include "delayload/system_library.h"
 
@@ -67,14 +68,8 @@ std::string SidText(PSID sid) {
 }
 
 std::string ProcessUserSid() {
-  kit::UniqueHandle token;
-  HANDLE raw = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return std::string();
-  token.reset(raw);
-  alignas(8) BYTE buffer[256];
-  DWORD size = 0;
-  if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size)) return std::string();
-  return SidText(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+  std::string user;
+  return uReadProcessUser(GetCurrentProcess(), &user) ? user : std::string();
 }
 
 std::string OwnerSid(HANDLE file) {

@@ -2,12 +2,10 @@
 #include "installer_server/pipe_security.h"
 
 #include <windows.h>
-// after windows.h
-#include <sddl.h>
 
-#include <memory>
+#include <string>
 
-#include "foundation/handles.h"
+#include "platform/platform_facts.h"
 
 namespace ombrix {
 
@@ -15,18 +13,8 @@ namespace {
 
 // The SID of the user the process runs for, as text.
 UString CurrentUserSid() {
-  HANDLE raw = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return UString();
-  kit::UniqueHandle token(raw);
-  DWORD size = 0;
-  GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-  if (!size) return UString();
-  std::unique_ptr<unsigned char[]> buffer(new unsigned char[size]);
-  if (!GetTokenInformation(token.get(), TokenUser, buffer.get(), size, &size)) return UString();
-  char* text = nullptr;
-  if (!ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.get())->User.Sid, &text)) return UString();
-  kit::UniqueLocal owner(text);
-  return UString(text);
+  std::string user;
+  return uReadProcessUser(GetCurrentProcess(), &user) ? UString(user.c_str()) : UString();
 }
 
 }  // namespace
