@@ -9,6 +9,12 @@
 #include <objbase.h>
 #include <unknwn.h>
 
+// COM objects end through Release, never through a delete of an interface
+// pointer: the interfaces have no virtual destructor, by the COM rules.
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#endif
 // The helper as an elevated server: starts the high-integrity installer.
 struct ILegacyServiceHelper : public IUnknown {
   // Not used by the installer.
@@ -28,6 +34,9 @@ struct IPerUserServiceHelper : public IUnknown {
   // runs.
   virtual HRESULT STDMETHODCALLTYPE StartAsUser(HWND window, LONG selector) = 0;
 };
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
 
 // The catalogue's identifier text as a GUID; false for a malformed text.
 inline bool HelperGuid(const char* text, GUID* guid) {

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "foundation/errorlog.h"
+#include "foundation/format_attribute.h"
 
 class UObject {
  public:
@@ -18,8 +19,9 @@ class UException {
   enum : std::size_t { kMessageBuffer = 5120, kMaxNameLength = 1000 };
 
   UException();
-  UException(int code, const char* file, const char* function, int line, const char* format, ...);
-  explicit UException(const char* format, ...);
+  UException(int code, const char* file, const char* function, int line, const char* format, ...)
+      KIT_PRINTF_FORMAT(6, 7);
+  explicit UException(const char* format, ...) KIT_PRINTF_FORMAT(2, 3);
   UException(const UException& other);
   UException& operator=(const UException& other);
   virtual ~UException() = default;
@@ -35,7 +37,8 @@ class UException {
   bool HasMessage() const { return static_cast<bool>(m_pMessage); }
 
  private:
-  void Build(int code, const char* file, const char* function, int line, const char* format, va_list ap);
+  void Build(int code, const char* file, const char* function, int line, const char* format, va_list ap)
+      KIT_PRINTF_FORMAT(6, 0);
   void LogSelf() const;
   void CopyFrom(const UException& other);
 

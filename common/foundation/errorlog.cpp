@@ -10,7 +10,7 @@ IUErrorLog* g_pErrorLog = nullptr;
 namespace {
 constexpr std::size_t kWriteLogBuffer = 5120;
 
-UString FormatBounded(const char* format, va_list ap) {
+KIT_PRINTF_FORMAT(1, 0) UString FormatBounded(const char* format, va_list ap) {
   std::vector<char> buf(kWriteLogBuffer + 1, '\0');
   std::vsnprintf(buf.data(), kWriteLogBuffer + 1, format, ap);
   buf[kWriteLogBuffer] = '\0';  // longer output is cut at 5120 characters

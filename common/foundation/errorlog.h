@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "foundation/format_attribute.h"
 #include "foundation/m_strings.h"
 
 class IUErrorLog {
@@ -17,8 +18,8 @@ class IUErrorLog {
   // Slot order is part of the suite's shared interface; keep it.
   virtual int Open(const char* moduleName) = 0;                                      // 0
   virtual int Close() = 0;                                                            // 1
-  virtual int WriteLog(int priority, const char* format, ...);                        // 2
-  virtual int WriteLog(const char* format, ...);                                      // 3
+  virtual int WriteLog(int priority, const char* format, ...) KIT_PRINTF_FORMAT(3, 4);  // 2
+  virtual int WriteLog(const char* format, ...) KIT_PRINTF_FORMAT(2, 3);                // 3
   virtual int WriteMessage(int priority, const char* text);                           // 4
   virtual int WriteNotice(const char* text);                                          // 5
   virtual int WriteAlways(const char* text);                                          // 6
@@ -75,11 +76,7 @@ void AppendLogFileBytes(std::string& out, const void* data, std::size_t length);
   } while (0)
 
 // Level-48 printf-style trace line "48,,,, <text>".
-void ERRORLOGLEVELx(const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
+void ERRORLOGLEVELx(const char* format, ...) KIT_PRINTF_FORMAT(1, 2);
 
 // Log levels used across the program.
 enum : int {

@@ -15,16 +15,16 @@ namespace {
 
 // Asks `query` for a folder into a zero-filled buffer of `firstSize` bytes;
 // when the answer does not fit, once more into a buffer of the asked length
-// plus 2. Raises `failureFormat` (with the last error) when there is no
+// plus 2. Raises "<failedCall> - error=<last error>" when there is no
 // answer that fits.
-UString QueryFolder(DWORD firstSize, const char* failureFormat, const std::function<DWORD(DWORD, char*)>& query) {
+UString QueryFolder(DWORD firstSize, const char* failedCall, const std::function<DWORD(DWORD, char*)>& query) {
   std::vector<char> buffer(firstSize, '\0');
   DWORD n = query(static_cast<DWORD>(buffer.size()), buffer.data());
   if (n >= buffer.size()) {
     buffer.assign(static_cast<std::size_t>(n) + 2, '\0');
     n = query(static_cast<DWORD>(buffer.size()), buffer.data());
   }
-  if (n == 0 || n >= buffer.size()) throw UException(failureFormat, static_cast<int>(GetLastError()));
+  if (n == 0 || n >= buffer.size()) throw UException("%s - error=%d", failedCall, static_cast<int>(GetLastError()));
   UString folder(std::string(buffer.data(), n));
   if (folder.length() && folder[folder.length() - 1] == '\\')
     folder = folder.Left(static_cast<int>(folder.length()) - 1);
@@ -45,17 +45,17 @@ UString SRemoveTrailingSeparator(const UString& text) {
 }
 
 UString SGetTempPath() {
-  return QueryFolder(1000, "SGetTempPath() - error=%d",
+  return QueryFolder(1000, "SGetTempPath()",
                      [](DWORD size, char* buffer) { return GetTempPathA(size, buffer); });
 }
 
 UString SGetSystemDirectory() {
-  return QueryFolder(1000, "GetSystemDirectory() - error=%d",
+  return QueryFolder(1000, "GetSystemDirectory()",
                      [](DWORD size, char* buffer) { return GetSystemDirectoryA(buffer, size); });
 }
 
 UString SGetWindowsDirectory() {
-  return QueryFolder(200, "SGetWindowsDirectory() - error=%d",
+  return QueryFolder(200, "SGetWindowsDirectory()",
                      [](DWORD size, char* buffer) { return GetWindowsDirectoryA(buffer, size); });
 }
 
@@ -74,7 +74,7 @@ UString SGetSystemWindowsDirectory() {
         folder = SGetWindowsDirectory();
         return;
       }
-      folder = QueryFolder(200, "SGetSystemWindowsDirectory() - error=%d",
+      folder = QueryFolder(200, "SGetSystemWindowsDirectory()",
                            [query](DWORD size, char* buffer) { return query(buffer, size); });
     });
     error = GetLastError();
@@ -84,7 +84,7 @@ UString SGetSystemWindowsDirectory() {
 }
 
 UString SGetCurrentDirectory() {
-  return QueryFolder(200, "SGetCurrentDirectory() - error=%d",
+  return QueryFolder(200, "SGetCurrentDirectory()",
                      [](DWORD size, char* buffer) { return GetCurrentDirectoryA(size, buffer); });
 }
 

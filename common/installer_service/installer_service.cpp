@@ -116,19 +116,19 @@ kit::UniqueFile OpenInstallPipe(const char* pipeName, int pipeIndex) {
 }
 
 // One WriteFile of the whole buffer; a failure or a short write raises with
-// the given text.
+// the given text followed by the last error.
 void WriteAll(HANDLE pipe, const void* data, DWORD size, const char* failureText, const char* shortText) {
   DWORD written = 0;
   if (!WriteFile(pipe, data, size, &written, nullptr)) {
     const DWORD error = GetLastError();
     LogRecord(kLogErrors, kInstallControl, UMessage::Format("Failed to write to the pipe (error: %1)", error));
-    KL_THROW(-1, kInstallControl, failureText, error);
+    KL_THROW(-1, kInstallControl, "%s%lu", failureText, error);
   }
   if (written != size) {
     const DWORD error = GetLastError();
     LogRecord(kLogErrors, kInstallControl,
               UMessage::Format("Failure: %1 bytes written instead of %2 (error: %3)", written, size, error));
-    KL_THROW(-1, kInstallControl, shortText, error);
+    KL_THROW(-1, kInstallControl, "%s%lu", shortText, error);
   }
 }
 
@@ -160,8 +160,8 @@ int InstallThroughPipe(const char* packagePath, int pipeIndex) {
 
   unsigned char header[pipeproto::kInstallHeaderSize];
   pipeproto::EncodeInstallHeader(WideName(path), total, header);
-  WriteAll(pipe.get(), header, sizeof header, "srvInstallControl() - WriteFile() failed, GetLastError = %lu",
-           "srvInstallControl() - WriteFile() wrote less we asked, GetLastError = %lu");
+  WriteAll(pipe.get(), header, sizeof header, "srvInstallControl() - WriteFile() failed, GetLastError = ",
+           "srvInstallControl() - WriteFile() wrote less we asked, GetLastError = ");
 
   kit::UniqueFile file(
       CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -183,8 +183,8 @@ int InstallThroughPipe(const char* packagePath, int pipeIndex) {
       LogRecord(kLogErrors, kInstallControl, UMessage::Format("Failed to read file %1 (error: %2)", path, error));
       KL_THROW(-1, kInstallControl, "srvInstallControl() - Failed to read the file, error = %lu", error);
     }
-    WriteAll(pipe.get(), block.get(), read, "srvInstallControl() - Failed to send the file error=%lu",
-             "srvInstallControl() - Failed to send the file error=%lu");
+    WriteAll(pipe.get(), block.get(), read, "srvInstallControl() - Failed to send the file error=",
+             "srvInstallControl() - Failed to send the file error=");
     sent += read;
   }
 

@@ -1,13 +1,11 @@
 // The test build of the program and the shipped program side by side: the
-// platform-facts override must be in the one and absent from the other, and
-// the Windows version reaches both through Wine's per-program setting.
+// platform-facts override must be in the one and absent from the other.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "foundation/handles.h"
 #include "support/platform_facts_support.h"
-#include "support/registry_sandbox.h"
 #include "support/test_support.h"
 
 namespace {
@@ -39,22 +37,6 @@ TEST(TestBuild, ShippedProgramHoldsNoFactsOverride) {
   // The same search finds the override where it belongs.
   EXPECT_TRUE(Holds(testable, "KITLOADER_TEST_FACTS"));
   EXPECT_TRUE(Holds(testable, "ElevationPrompt"));
-}
-
-TEST(TestBuild, WindowsVersionFollowsWinesPerProgramSetting) {
-  kittest::TempFolder temp;
-  // A name of its own, so no other test's program sees the setting.
-  const std::string name = "facts_probe_" + std::to_string(GetCurrentProcessId()) + ".exe";
-  kittest::CopyFileOrFail(kittest::FactsProbePath(), temp / name);
-  const std::string command = "\"" + (temp / name) + "\" report ";
-  {
-    kittest::WineAppVersion xp(name, "winxp");
-    EXPECT_EQ(0u, kittest::RunProcess(command + "\"" + (temp / "xp.txt") + "\"").exitCode);
-  }
-  EXPECT_EQ(0u, kittest::RunProcess(command + "\"" + (temp / "default.txt") + "\"").exitCode);
-  EXPECT_NE(std::string::npos, kittest::ReadTextFile(temp / "xp.txt").find("vista=0"));
-  EXPECT_NE(std::string::npos, kittest::ReadTextFile(temp / "default.txt").find("vista=1"));
-  EXPECT_FALSE(kittest::RegKeyExists(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\" + name));
 }
 
 }  // namespace
