@@ -9,6 +9,15 @@
 #include <objbase.h>
 #include <unknwn.h>
 
+// COM interfaces: their objects are released through IUnknown, never
+// deleted through a pointer of the interface, and a destructor would change
+// the layout COM expects. The warning about their non-virtual destructors
+// does not apply.
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#endif
+
 // The helper as an elevated server: starts the high-integrity installer.
 struct ILegacyServiceHelper : public IUnknown {
   // Not used by the installer.
@@ -28,6 +37,10 @@ struct IPerUserServiceHelper : public IUnknown {
   // runs.
   virtual HRESULT STDMETHODCALLTYPE StartAsUser(HWND window, LONG selector) = 0;
 };
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
 
 // The catalogue's identifier text as a GUID; false for a malformed text.
 inline bool HelperGuid(const char* text, GUID* guid) {

@@ -36,13 +36,12 @@ class UpdateDecision : public ::testing::Test {
 
 struct Engine : USmartUpdateEx {
   bool Ask(const char* classId, const char* codebase, bool checkCodebase, int policy = 0) {
-    m_strClassId = classId;
-    m_strCodebase = codebase;
-    m_bCheckCodebase = checkCodebase;
-    m_iPolicy = policy;
+    RequestState().Begin(InstallRequest{classId, codebase});
+    SetCheckCodebase(checkCodebase);
+    SetPolicy(policy);
     return isProceedWithUpdate();
   }
-  int Decision() const { return m_iDecision.load(); }
+  int Decision() { return ToNumber(RequestState().Decision()); }
 };
 
 TEST_F(UpdateDecision, ScopeMaskAndRegistrationChecks) {
