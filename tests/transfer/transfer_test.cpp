@@ -36,7 +36,7 @@ LRESULT CALLBACK CountProgress(HWND window, UINT message, WPARAM wParam, LPARAM 
 
 class Engine : public USmartUpdateEx {
  public:
-  explicit Engine(const char* session) { RequestState().Begin(InstallRequest{"", "", "", session}); }
+  explicit Engine(const char* session) { RequestState().Begin(InstallRequest{"", "", "", session, nullptr, 0}); }
   std::string TempFolder() { return RequestState().TempFolder().Path().c_str(); }
   // The acquisition as a request runs it: the code of what it raised, or 0.
   int Acquire(const std::string& codebase, std::string* path = nullptr) {

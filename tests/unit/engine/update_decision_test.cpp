@@ -36,7 +36,7 @@ class UpdateDecision : public ::testing::Test {
 
 struct Engine : USmartUpdateEx {
   bool Ask(const char* classId, const char* codebase, bool checkCodebase, int policy = 0) {
-    RequestState().Begin(InstallRequest{classId, codebase});
+    RequestState().Begin(InstallRequest{classId, codebase, "", "", nullptr, 0});
     SetCheckCodebase(checkCodebase);
     SetPolicy(policy);
     return isProceedWithUpdate();
