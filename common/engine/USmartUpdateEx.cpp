@@ -59,17 +59,18 @@ int USmartUpdateEx::InstallControl(const char* classId, const char* codebase, co
   // The previous worker ended on its own: its waitable duplicate is ours.
   m_hWaitHandle.reset();
 
-  m_strClassId = classId;
-  m_strCodebase = codebase;
-  m_strText3 = text3;
-  m_strText4 = text4;
-  m_pCallback = callback;
-  m_uCallerValue = callerValue;
-  m_iRecordedResult = -1;
+  m_cState.Begin(InstallRequest{classId, codebase, text3, text4, callback, callerValue});
   m_bReported = false;
   // The installer's stop belongs to this request from here on.
   m_cKitLoader.m_bRequestToStop = false;
 
+  if (const int started = StartWorker()) return started;
+  LogRecord(kLogTrace, kFunction, UMessage::Format("exit, %1", 0));
+  return 0;
+}
+
+int USmartUpdateEx::StartWorker() {
+  static const char kFunction[] = "USmartUpdateEx::InstallControl()";
   // Start suspended so the handle is recorded before the worker can release it.
   unsigned threadId = 0;
   HANDLE h = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &USmartUpdateEx::RunClassProc, this,
@@ -89,8 +90,6 @@ int USmartUpdateEx::InstallControl(const char* classId, const char* codebase, co
   m_dwWorkerThreadId = threadId;
   m_hThread = h;
   ResumeThread(h);
-
-  LogRecord(kLogTrace, kFunction, UMessage::Format("exit, %1", 0));
   return 0;
 }
 
@@ -109,7 +108,7 @@ unsigned __stdcall USmartUpdateEx::RunClassProc(void* arg) {
 
 std::int32_t USmartUpdateEx::RunRequest() {
   static const char kFunction[] = "USmartUpdateEx::RunClassProc()";
-  m_bRebootRequired = false;
+  m_cState.SetRebootRequired(false);
 
   std::int32_t result;
   try {
@@ -118,28 +117,14 @@ std::int32_t USmartUpdateEx::RunRequest() {
     LogRecord(kLogErrors, kFunction, UString("Exception RunObjectProc"));
     result = ERROR_BAD_ARGUMENTS;
   }
-  m_iRecordedResult = result;
+  m_cState.RecordResult(result);
 
   CleanTempFolder();
 
-  if (m_bRebootRequired.load()) LogRecord(kLogWarnings, kFunction, UString("reboot required"));
+  if (m_cState.RebootRequired()) LogRecord(kLogWarnings, kFunction, UString("reboot required"));
 
   m_bReported = true;
-  if (m_pCallback) {
-    LogRecord(kLogTrace, kFunction, UString("Call calback function"));
-    std::int32_t reported = m_iRecordedResult.load();
-    // Only a first installation or a repair reports its real outcome.
-    if (m_iDecision.load() != 2) {
-      reported = 0;
-      result = 0;
-    }
-    try {
-      m_pCallback(reported, m_strClassId.c_str(), m_uCallerValue);
-    } catch (...) {
-      LogRecord(kLogErrors, kFunction, UString("Exception occurred in Callback func"));
-      result = ERROR_EXCEPTION_IN_SERVICE;
-    }
-  }
+  if (m_cState.Request().callback) result = ReportResult(result);
 
   // Clear the stop before the handle goes: once it is released the next
   // request may start, and a stop meant for that one must stay.
@@ -148,11 +133,27 @@ std::int32_t USmartUpdateEx::RunRequest() {
   return result;
 }
 
+// Calls the request's callback; the thread's result after it.
+std::int32_t USmartUpdateEx::ReportResult(std::int32_t result) {
+  static const char kFunction[] = "USmartUpdateEx::RunClassProc()";
+  LogRecord(kLogTrace, kFunction, UString("Call calback function"));
+  const InstallRequest& request = m_cState.Request();
+  const std::int32_t reported = m_cState.ReportedResult();
+  if (m_cState.Decision() != UpdateDecision::kInstall) result = 0;
+  try {
+    request.callback(reported, request.classId.c_str(), request.callerValue);
+  } catch (...) {
+    LogRecord(kLogErrors, kFunction, UString("Exception occurred in Callback func"));
+    result = ERROR_EXCEPTION_IN_SERVICE;
+  }
+  return result;
+}
+
 void USmartUpdateEx::CleanTempFolder() {
   static const char kFunction[] = "USmartUpdateEx::RunClassProc()";
   LogRecord(kLogTrace, kFunction, UString("Cleaning temp dir"));
   try {
-    RemoveTempFolder(&m_strTempFolder, &m_tempFolderHold);
+    m_cState.TempFolder().Remove();
   } catch (...) {
     LogRecord(kLogErrors, kFunction, UString("Exception during temp folder cleanup"));
   }

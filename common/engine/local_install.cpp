@@ -26,7 +26,7 @@ int USmartUpdateEx::InstallControl(const char* packagePath, int scopeFlags) {
     if (_stricmp(path.c_str() + path.length() - 4, ".cab") != 0)
       KL_THROW(-1, kFunction, "EXCEPTION - %s, %s", "unsupported file type", path.c_str());
     m_cKitLoader.m_bUIAllowed = !m_bSilent;
-    m_cKitLoader.m_strCodebase = m_strCodebase;
+    m_cKitLoader.m_strCodebase = m_cState.Request().codebase;
     UMutex mutex(kInstallMutex);
     // Taken in slices, so that a Cancel ends the wait for another run.
     const DWORD bound = kit::facts::WaitMilliseconds("InstallMutex", kInstallMutexWaitMs);
@@ -42,7 +42,8 @@ int USmartUpdateEx::InstallControl(const char* packagePath, int scopeFlags) {
     }
     UMutexOwner owned(mutex.handle(), UMutexOwner::AlreadyOwned{});
     // Logged once this run's turn has come: a Cancel after it reaches the installer.
-    LogRecord(kLogTrace, kFunction, UMessage::Format("%1, %2", "start installation of the .cab file", m_strCodebase));
+    LogRecord(kLogTrace, kFunction, UMessage::Format("%1, %2", "start installation of the .cab file",
+                                                   m_cState.Request().codebase));
     const int installed = m_cKitLoader.Install(path, scopeFlags, m_hWnd);
     if (installed != 0)
       KL_THROW(installed, kFunction, "EXCEPTION - %s, %d", "m_cKitLoader.Install() failed", installed);

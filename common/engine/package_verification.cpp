@@ -1,32 +1,27 @@
-// Verification of a package before it is installed in this process: its
-// Authenticode signature for WinVerifyTrust, its signer for the trust
-// decision, and whether a user may be asked (silent mode, the security zone
-// of its URL, the server it came from).
-#include <windows.h>
+#include "engine/package_verification.h"
+
 #include <urlmon.h>
 #include <wininet.h>
-#include <wintrust.h>
 
-#include <string>
-
-#include "engine/USmartUpdateEx.h"
+#include "delayload/system_library.h"
+#include "foundation/UClasses.h"
+#include "foundation/errorlog.h"
 #include "foundation/m_textconv.h"
 #include "trust/certinfo.h"
 #include "trust/embedded_digest.h"
 #include "trust/signer_chain.h"
-#include "delayload/system_library.h"
 
 namespace {
 
 const char kVerifyFunction[] = "USmartUpdateEx::VerifyCABEx()";
 constexpr UINT kDialogMessage = WM_USER + 48;
+const DWORD kSubjectNotTrusted = static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED);
 
 // {00AAC56B-CD44-11D0-8CC2-00C04FC295EE}
 const GUID kGenericVerifyV2 = {0x00AAC56B, 0xCD44, 0x11D0, {0x8C, 0xC2, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
 // The browser's security manager and its interface.
 const CLSID kSecurityManager = {0x7B8A2D94, 0x0AC9, 0x11D1, {0x89, 0x6C, 0x00, 0xC0, 0x4F, 0xB6, 0xBF, 0xC4}};
 const IID kSecurityManagerInterface = {0x79EAC9EE, 0xBAF9, 0x11CE, {0x8C, 0x82, 0x00, 0xAA, 0x00, 0x4B, 0xA9, 0x0B}};
-typedef LONG(WINAPI* WinVerifyTrustFunction)(HWND, GUID*, LPVOID);
 
 std::wstring Widen(const UString& text) {
   const int length = ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
@@ -84,138 +79,140 @@ bool IsMakersName(const UString& subject) {
 
 }  // namespace
 
-DWORD USmartUpdateEx::VerifyCABEx(const GetCABInfo* cab, const VerifyCABInfo* verify) {
-  if (!cab || !verify) {
-    LogRecord(kLogErrors, kVerifyFunction, UString("incorrect argument (GetCABInfo, VerifyCABInfo)"));
-    return ERROR_INVALID_PARAMETER;
-  }
-  kit::UniqueModule wintrust(kit::LoadSystemLibrary("wintrust.dll"));
-  if (!wintrust) {
-    const DWORD error = ::GetLastError();
-    LogRecord(kLogErrors, kVerifyFunction, UMessage::Format("%1, %2", "LoadLibrary(WEintrust.dll) failed", error));
-    return error;
-  }
-  auto winVerifyTrust = reinterpret_cast<WinVerifyTrustFunction>(
-      reinterpret_cast<void*>(::GetProcAddress(wintrust.get(), "WinVerifyTrust")));
-  if (!winVerifyTrust) {
-    const DWORD error = ::GetLastError();
-    LogRecord(kLogErrors, kVerifyFunction, UMessage::Format("%1, %2", "GetProcAddress() failed", SGetErrorText(error)));
-    return error;
-  }
-  kit::UniqueFile file(::CreateFileA(cab->filePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                     nullptr));
-  if (!file) {
-    const DWORD error = ::GetLastError();
-    LogRecord(kLogErrors, kVerifyFunction,
-              UMessage::Format("%1, %2, %3", "CreateFile() failed", cab->filePath, SGetErrorText(error)));
-    return error;
-  }
+PackageVerification::PackageVerification(const GetCABInfo& cab, const VerifyCABInfo& verify)
+    : m_cab(cab), m_verify(verify) {}
 
-  const std::wstring widePath = Widen(cab->filePath);
-  WINTRUST_FILE_INFO fileInfo{};
-  fileInfo.cbStruct = sizeof fileInfo;
-  fileInfo.pcwszFilePath = widePath.c_str();
-  fileInfo.hFile = file.get();
-  LogRecord(kLogTrace, kVerifyFunction,
-            UMessage::Format("%1, %2", "WINTRUST_FILE_INFO (pcwszFilePath)", createString(widePath.c_str())));
-  WINTRUST_DATA data{};
-  data.cbStruct = sizeof data;
-  data.fdwRevocationChecks = WTD_REVOKE_NONE;
-  data.dwUnionChoice = WTD_CHOICE_FILE;
-  data.pFile = &fileInfo;
-  data.dwUIChoice = verify->uiLevel == -1 ? WTD_UI_NONE : WTD_UI_ALL;
+DWORD PackageVerification::Run() {
+  if (const DWORD error = LoadWinVerifyTrust()) return error;
+  if (const DWORD error = OpenPackage()) return error;
+  PrepareTrustData();
+  ChooseUiFromZoneAndOrigin();
 
-  if (verify->uiLevel == 0 && !cab->url.empty()) {
-    data.dwUIChoice = QueryZoneUiChoice(cab->url);
-    if (data.dwUIChoice != WTD_UI_ALL && !verify->serverName.empty()) {
-      LogRecord(kLogTrace, kVerifyFunction,
-                UMessage::Format("%1, %2, %3", "check the download URL is from original Ombrix server", cab->url,
-                                 verify->serverName));
-      if (!IsFromServer(cab->url, verify->serverName)) data.dwUIChoice = WTD_UI_ALL;
-    }
-  }
-
+  const bool refused = !CheckSigner();
   DWORD result = 0;
-  bool trusted = false;
-  bool refused = false;
-  {
-    LogRecord(kLogTrace, kVerifyFunction, UString("check whether the CAB file is signed by our company"));
-    CCertInfo certificate;
-    UString subject;
-    if (certificate.ProcessFile(cab->filePath.c_str())) {
-      trusted = certificate.IsSignerTrusted(0);
-      subject = certificate.GetSubjectName();
-    } else {
-      LogRecord(kLogWarnings, kVerifyFunction,
-                UMessage::Format("%1, %2, %3", "CCertInfo.ProcessFile() failed", cab->filePath,
-                                 SGetErrorText(::GetLastError())));
-    }
-    if (trusted) {
-      data.dwUIChoice = WTD_UI_NONE;
-    } else if (!IsMakersName(subject)) {
-      LogRecord(kLogTrace, kVerifyFunction, UMessage::Format("%1, %2", "signed by untrusted vendor", subject));
-      LogRecord(kLogTrace, kVerifyFunction, UString("Internet Policy is to Deny"));
-      result = static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED);
-      refused = true;
-    } else {
-      LogRecord(kLogTrace, kVerifyFunction, UString("signed by our company"));
-    }
-  }
-
-  if (!refused) {
-    GUID action = kGenericVerifyV2;
-    if (verify->silent) {
-      LogRecord(kLogTrace, kVerifyFunction, UString("silent flag is set"));
-      if (data.dwUIChoice == WTD_UI_ALL) {
-        LogRecord(kLogTrace, kVerifyFunction, UString("UI level is ALL - fail"));
-        result = static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED);
-        refused = true;
-      } else {
-        data.dwUIChoice = WTD_UI_NONE;
-        LogRecord(kLogTrace, kVerifyFunction, UString("set UI level to None and call WinVerifyTrust"));
-        result = static_cast<DWORD>(winVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data));
-      }
-    } else {
-      LogRecord(kLogTrace, kVerifyFunction, UString("NOT silent mode and call WinVerifyTrust directly"));
-      if (data.dwUIChoice == WTD_UI_ALL) {
-        data.dwUIChoice = WTD_UI_NOBAD;
-        LogRecord(kLogTrace, kVerifyFunction,
-                  UMessage::Format("%1, %2", "WinVerifyTrust requires user interaction, (hwnd)",
-                                   static_cast<const void*>(verify->hwnd)));
-        ::PostMessageA(verify->hwnd, kDialogMessage, 0, 0);
-        result = static_cast<DWORD>(winVerifyTrust(verify->hwnd, &action, &data));
-        ::PostMessageA(verify->hwnd, kDialogMessage, 1, 0);
-      } else {
-        data.dwUIChoice = WTD_UI_NONE;
-        result = static_cast<DWORD>(winVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data));
-        if (trusted && result == static_cast<DWORD>(CERT_E_UNTRUSTEDTESTROOT)) result = 0;
-      }
-    }
-  }
+  if (refused)
+    result = static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED);
+  else
+    result = AskWinVerifyTrust();
   // WinVerifyTrust may accept a cabinet changed after signing, and a signer
   // outside the trusted set whose chain it never checked: an accepted
   // package must also match the digest its signature signs, and such a
   // signer's chain must satisfy the Authenticode policy.
-  if (!refused && result == 0) result = VerifyEmbeddedDigest(cab->filePath.c_str());
-  if (!refused && result == 0 && !trusted) result = VerifySignerChain(cab->filePath.c_str());
+  if (!refused && result == 0) result = VerifyEmbeddedDigest(m_cab.filePath.c_str());
+  if (!refused && result == 0 && !m_bTrusted) result = VerifySignerChain(m_cab.filePath.c_str());
 
   LogRecord(kLogTrace, kVerifyFunction, UMessage::Format("%1, %2", "exit", result));
   return result;
 }
 
-void USmartUpdateEx::VerifyCAB(const GetCABInfo& cab) {
-  if (m_bInService) {
-    LogRecord(kLogErrors, "USmartUpdateEx::VerifyCAB()", UString("should not be called in a service"));
-    KL_THROW(ERROR_INVALID_PARAMETER, "USmartUpdateEx::VerifyCAB()", "EXCEPTION - %s, %lu", "VerifyCAB() failed",
-             static_cast<unsigned long>(ERROR_INVALID_PARAMETER));
+DWORD PackageVerification::LoadWinVerifyTrust() {
+  m_wintrust.reset(kit::LoadSystemLibrary("wintrust.dll"));
+  if (!m_wintrust) {
+    const DWORD error = ::GetLastError();
+    LogRecord(kLogErrors, kVerifyFunction, UMessage::Format("%1, %2", "LoadLibrary(WEintrust.dll) failed", error));
+    return error;
   }
-  VerifyCABInfo verify;
-  verify.hwnd = m_hWnd;
-  verify.serverName = m_strServerName;
-  verify.silent = m_bSilent ? 1 : 0;
-  verify.uiLevel = m_iPolicy;
-  const DWORD result = VerifyCABEx(&cab, &verify);
-  if (result != 0)
-    KL_THROW(static_cast<int>(result), "USmartUpdateEx::VerifyCAB()", "EXCEPTION - %s, %lu", "VerifyCAB() failed",
-             static_cast<unsigned long>(result));
+  m_pWinVerifyTrust = reinterpret_cast<WinVerifyTrustFunction>(
+      reinterpret_cast<void*>(::GetProcAddress(m_wintrust.get(), "WinVerifyTrust")));
+  if (!m_pWinVerifyTrust) {
+    const DWORD error = ::GetLastError();
+    LogRecord(kLogErrors, kVerifyFunction, UMessage::Format("%1, %2", "GetProcAddress() failed", SGetErrorText(error)));
+    return error;
+  }
+  return 0;
+}
+
+DWORD PackageVerification::OpenPackage() {
+  m_file.reset(::CreateFileA(m_cab.filePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                             nullptr));
+  if (m_file) return 0;
+  const DWORD error = ::GetLastError();
+  LogRecord(kLogErrors, kVerifyFunction,
+            UMessage::Format("%1, %2, %3", "CreateFile() failed", m_cab.filePath, SGetErrorText(error)));
+  return error;
+}
+
+void PackageVerification::PrepareTrustData() {
+  m_widePath = Widen(m_cab.filePath);
+  m_fileInfo.cbStruct = sizeof m_fileInfo;
+  m_fileInfo.pcwszFilePath = m_widePath.c_str();
+  m_fileInfo.hFile = m_file.get();
+  LogRecord(kLogTrace, kVerifyFunction,
+            UMessage::Format("%1, %2", "WINTRUST_FILE_INFO (pcwszFilePath)", createString(m_widePath.c_str())));
+  m_data.cbStruct = sizeof m_data;
+  m_data.fdwRevocationChecks = WTD_REVOKE_NONE;
+  m_data.dwUnionChoice = WTD_CHOICE_FILE;
+  m_data.pFile = &m_fileInfo;
+  m_data.dwUIChoice = m_verify.uiLevel == -1 ? WTD_UI_NONE : WTD_UI_ALL;
+}
+
+// With the UI level 0, the URL's zone and the server it came from decide
+// whether a user would have to be asked.
+void PackageVerification::ChooseUiFromZoneAndOrigin() {
+  if (m_verify.uiLevel != 0 || m_cab.url.empty()) return;
+  m_data.dwUIChoice = QueryZoneUiChoice(m_cab.url);
+  if (m_data.dwUIChoice == WTD_UI_ALL || m_verify.serverName.empty()) return;
+  LogRecord(kLogTrace, kVerifyFunction,
+            UMessage::Format("%1, %2, %3", "check the download URL is from original Ombrix server", m_cab.url,
+                             m_verify.serverName));
+  if (!IsFromServer(m_cab.url, m_verify.serverName)) m_data.dwUIChoice = WTD_UI_ALL;
+}
+
+bool PackageVerification::CheckSigner() {
+  LogRecord(kLogTrace, kVerifyFunction, UString("check whether the CAB file is signed by our company"));
+  CCertInfo certificate;
+  UString subject;
+  if (certificate.ProcessFile(m_cab.filePath.c_str())) {
+    m_bTrusted = certificate.IsSignerTrusted(0);
+    subject = certificate.GetSubjectName();
+  } else {
+    LogRecord(kLogWarnings, kVerifyFunction,
+              UMessage::Format("%1, %2, %3", "CCertInfo.ProcessFile() failed", m_cab.filePath,
+                               SGetErrorText(::GetLastError())));
+  }
+  if (m_bTrusted) {
+    m_data.dwUIChoice = WTD_UI_NONE;
+  } else if (!IsMakersName(subject)) {
+    LogRecord(kLogTrace, kVerifyFunction, UMessage::Format("%1, %2", "signed by untrusted vendor", subject));
+    LogRecord(kLogTrace, kVerifyFunction, UString("Internet Policy is to Deny"));
+    return false;
+  } else {
+    LogRecord(kLogTrace, kVerifyFunction, UString("signed by our company"));
+  }
+  return true;
+}
+
+DWORD PackageVerification::AskWinVerifyTrust() {
+  if (m_verify.silent) {
+    LogRecord(kLogTrace, kVerifyFunction, UString("silent flag is set"));
+    if (m_data.dwUIChoice == WTD_UI_ALL) {
+      LogRecord(kLogTrace, kVerifyFunction, UString("UI level is ALL - fail"));
+      return kSubjectNotTrusted;
+    }
+    m_data.dwUIChoice = WTD_UI_NONE;
+    LogRecord(kLogTrace, kVerifyFunction, UString("set UI level to None and call WinVerifyTrust"));
+    GUID action = kGenericVerifyV2;
+    return static_cast<DWORD>(m_pWinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &m_data));
+  }
+  LogRecord(kLogTrace, kVerifyFunction, UString("NOT silent mode and call WinVerifyTrust directly"));
+  if (m_data.dwUIChoice != WTD_UI_ALL) return AskWithoutDialog();
+  m_data.dwUIChoice = WTD_UI_NOBAD;
+  LogRecord(kLogTrace, kVerifyFunction,
+            UMessage::Format("%1, %2", "WinVerifyTrust requires user interaction, (hwnd)",
+                             static_cast<const void*>(m_verify.hwnd)));
+  GUID action = kGenericVerifyV2;
+  ::PostMessageA(m_verify.hwnd, kDialogMessage, 0, 0);
+  const DWORD result = static_cast<DWORD>(m_pWinVerifyTrust(m_verify.hwnd, &action, &m_data));
+  ::PostMessageA(m_verify.hwnd, kDialogMessage, 1, 0);
+  return result;
+}
+
+// Not silent and no user to ask: a pinned signer's test root is accepted.
+DWORD PackageVerification::AskWithoutDialog() {
+  m_data.dwUIChoice = WTD_UI_NONE;
+  GUID action = kGenericVerifyV2;
+  const DWORD result =
+      static_cast<DWORD>(m_pWinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &m_data));
+  if (m_bTrusted && result == static_cast<DWORD>(CERT_E_UNTRUSTEDTESTROOT)) return 0;
+  return result;
 }

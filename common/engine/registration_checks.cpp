@@ -1,11 +1,12 @@
-// Whether the registration of an installed component is intact: its
-// distribution unit's files, its COM class and its type library.
+#include "engine/registration_checks.h"
+
 #include <vector>
 
 #include "components/component_catalogue.h"
 #include "components/installed_components.h"
 #include "components/update_rules.h"
-#include "engine/USmartUpdateEx.h"
+#include "foundation/UClasses.h"
+#include "foundation/errorlog.h"
 #include "foundation/handles.h"
 #include "foundation/m_folders.h"
 #include "foundation/m_registry.h"
@@ -14,7 +15,9 @@ namespace {
 
 constexpr char kDistributionUnits[] = "SOFTWARE\\Microsoft\\Code Store Database\\Distribution Units\\";
 
-enum : int { kNotRegistered = 0, kIntact = 1, kBroken = 2 };
+constexpr RegistrationState kNotRegistered = RegistrationState::kNotRegistered;
+constexpr RegistrationState kIntact = RegistrationState::kIntact;
+constexpr RegistrationState kBroken = RegistrationState::kBroken;
 
 bool KeyOpens(HKEY hive, const UString& key) {
   kit::UniqueKey opened;
@@ -23,7 +26,7 @@ bool KeyOpens(HKEY hive, const UString& key) {
 
 }  // namespace
 
-int USmartUpdateEx::CheckCodeStoreDatabase(HKEY hive, const char* classId) {
+RegistrationState CodeStoreDatabaseState(HKEY hive, const char* classId) {
   static const char kFunction[] = "USmartUpdateEx::CheckCodeStoreDatabase()";
   const UString keyPath = kDistributionUnits + UString(classId) + "\\Contains\\Files";
   kit::UniqueKey files;
@@ -51,30 +54,30 @@ int USmartUpdateEx::CheckCodeStoreDatabase(HKEY hive, const char* classId) {
   return kIntact;
 }
 
-int USmartUpdateEx::CheckKnownClassID(HKEY hive, const char* classId) {
+RegistrationState KnownClassState(HKEY hive, const char* classId) {
   static const char kFunction[] = "USmartUpdateEx::CheckKnownClassID()";
   const KnownClass* known = FindKnownClass(classId);
   if (!known) return kNotRegistered;
 
-  const int classState = CheckClassID(hive, known->classId);
+  const RegistrationState classState = ClassIdState(hive, known->classId);
   if (classState == kIntact) return kIntact;
   if (classState == kBroken) {
     LogRecord(kLogErrors, kFunction,
-              UMessage::Format("%1, %2, %3", "Class ID registration is broken (hKey, CLSID)", HKEYToString(hive),
+              UMessage::Format("%1, %2, %3", "Class ID registration is broken (hKey, CLSID)", HiveName(hive),
                                known->classId));
     return kBroken;
   }
-  const int typeLibState = CheckTypeLib(hive, known->typeLibId, known->typeLibVersion);
+  const RegistrationState typeLibState = TypeLibState(hive, known->typeLibId, known->typeLibVersion);
   if (typeLibState == kNotRegistered) return kNotRegistered;
   const char* problem = typeLibState == kIntact
                             ? "No Class ID, but type library is registered (hKey, CLSID, TypeLib ID)"
                             : "No Class ID and type library regisrtration is broken (hKey, CLSID, TypeLib ID)";
   LogRecord(kLogErrors, kFunction,
-            UMessage::Format("%1, %2, %3, %4", problem, HKEYToString(hive), known->classId, known->typeLibId));
+            UMessage::Format("%1, %2, %3, %4", problem, HiveName(hive), known->classId, known->typeLibId));
   return kBroken;
 }
 
-int USmartUpdateEx::CheckClassID(HKEY hive, const char* classId) {
+RegistrationState ClassIdState(HKEY hive, const char* classId) {
   static const char kFunction[] = "USmartUpdateEx::CheckClassID()";
   const UString key = "SOFTWARE\\Classes\\CLSID\\" + UString(classId);
   if (!hive || !KeyOpens(hive, key)) return kNotRegistered;
@@ -84,25 +87,25 @@ int USmartUpdateEx::CheckClassID(HKEY hive, const char* classId) {
   if (ReadKeyDefault(hive, key + "\\InprocServer32").empty() && ReadKeyDefault(hive, key + "\\LocalServer32").empty()) {
     LogRecord(kLogErrors, kFunction,
               UMessage::Format("%1, %2", "InprocServer32 and LocalServer32 keys are missing for CLSID",
-                               HKEYToString(hive) + "\\" + key));
+                               HiveName(hive) + "\\" + key));
     return kBroken;
   }
   if (!typeLib.empty() && !version.empty()) {
-    if (CheckTypeLib(hive, typeLib.c_str(), version.c_str()) == kIntact) return kIntact;
+    if (TypeLibState(hive, typeLib.c_str(), version.c_str()) == kIntact) return kIntact;
     LogRecord(kLogErrors, kFunction,
               UMessage::Format("%1, %2, %3, %4", "Type library registration is broken (HKEY: CLSID, TypeLib, Version)",
-                               HKEYToString(hive) + ": " + key, typeLib, version));
+                               HiveName(hive) + ": " + key, typeLib, version));
     return kBroken;
   }
   LogRecord(kLogErrors, kFunction,
             UMessage::Format("%1, %2",
                              "CLSID regisrtation is broken: 'TypeLib' or 'Version' key is mising or empty. "
                              "(Registry CLSID)",
-                             HKEYToString(hive) + "\\" + key));
+                             HiveName(hive) + "\\" + key));
   return kBroken;
 }
 
-int USmartUpdateEx::CheckTypeLib(HKEY hive, const char* typeLibId, const char* version) {
+RegistrationState TypeLibState(HKEY hive, const char* typeLibId, const char* version) {
   static const char kFunction[] = "USmartUpdateEx::CheckTypeLib()";
   const UString key = "SOFTWARE\\Classes\\TypeLib\\" + UString(typeLibId) + "\\" + version;
   if (!hive || !KeyOpens(hive, key)) return kNotRegistered;
@@ -113,11 +116,11 @@ int USmartUpdateEx::CheckTypeLib(HKEY hive, const char* typeLibId, const char* v
   if (FileFound(expanded)) return kIntact;
   LogRecord(kLogErrors, kFunction,
             UMessage::Format("%1, %2, %3, %4", "Type library file does not exist (registry, path, expanded path)",
-                             HKEYToString(hive) + "\\" + key + "\\0\\win32", value, expanded));
+                             HiveName(hive) + "\\" + key + "\\0\\win32", value, expanded));
   return kBroken;
 }
 
-UString USmartUpdateEx::HKEYToString(HKEY hive) {
+UString HiveName(HKEY hive) {
   if (hive == HKEY_CLASSES_ROOT) return "HKEY_CLASSES_ROOT";
   if (hive == HKEY_CURRENT_USER) return "HKEY_CURRENT_USER";
   if (hive == HKEY_LOCAL_MACHINE) return "HKEY_LOCAL_MACHINE";

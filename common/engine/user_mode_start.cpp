@@ -49,7 +49,8 @@ bool USmartUpdateEx::StartUserModeService(int serviceType) {
     if (m_bSilent)
       KL_THROW(-1, kStartUserModeService, "EXCEPTION - %s", "attempt to run in service or with silent flag");
     if (!IsWindowsVersionAtLeast(6, 0, 0)) KL_THROW(-1, kStartUserModeService, "EXCEPTION - %s", "incompatible platform");
-    if (serviceType != kPipeHighIntegrityInstaller && serviceType != kPipeMediumIntegrityInstaller)
+    const PipeKind pipe = static_cast<PipeKind>(serviceType);
+    if (pipe != PipeKind::kHighIntegrity && pipe != PipeKind::kMediumIntegrity)
       KL_THROW(-1, kStartUserModeService, "EXCEPTION - %s", "invalid argument ServiceType");
 
     UMutex mutex((UString(kInstallerControlClassId) + kElevationMutexSuffix).c_str());
@@ -64,7 +65,7 @@ bool USmartUpdateEx::StartUserModeService(int serviceType) {
     comInitialised = true;
 
     bool started = false;
-    if (serviceType == kPipeHighIntegrityInstaller) {
+    if (pipe == PipeKind::kHighIntegrity) {
       const HRESULT hr = StartLegacyService();
       if (hr == kPromptCancelled)
         KL_THROW(hr, kStartUserModeService, "EXCEPTION - %s", "StartLegacyService() canceled by user");
@@ -115,7 +116,7 @@ bool USmartUpdateEx::StartPerUserService(int serviceType) {
     HRESULT hr = CoCreateInstance(helper, nullptr, CLSCTX_LOCAL_SERVER, perUser, reinterpret_cast<void**>(object.put()));
     if (FAILED(hr)) KL_THROW(hr, kStartPerUserService, "EXCEPTION - %s, %d", "CoCreateInstance() failed", hr);
     if (!object) KL_THROW(E_FAIL, kStartPerUserService, "EXCEPTION - %s", "pHelper is NULL");
-    const LONG selector = serviceType == kPipeMediumIntegrityInstaller ? 2 : 1;
+    const LONG selector = static_cast<PipeKind>(serviceType) == PipeKind::kMediumIntegrity ? 2 : 1;
     hr = object.get()->StartAsUser(m_hWnd, selector);
     if (FAILED(hr)) KL_THROW(hr, kStartPerUserService, "EXCEPTION - %s, %d", "pHelper->StartAsUser() failed", hr);
   });

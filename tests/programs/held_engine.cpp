@@ -20,7 +20,7 @@ class HeldEngine : public USmartUpdateEx {
  protected:
   std::int32_t RunObjectProc() override {
     const char* decision = std::getenv("KITTEST_HOLD_DECISION");
-    m_iDecision = decision ? std::atoi(decision) : 2;
+    RequestState().SetDecision(static_cast<UpdateDecision>(decision ? std::atoi(decision) : 2));
     const char* name = std::getenv("KITTEST_HOLD_EVENT");
     kit::UniqueHandle release(name ? OpenEventA(SYNCHRONIZE, FALSE, name) : nullptr);
     for (;;) {

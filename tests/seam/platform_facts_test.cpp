@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "engine/USmartUpdateEx.h"
+#include "components/installed_components.h"
 #include "foundation/AccessCheck.h"
 #include "foundation/m_uac_helpers.h"
 #include "support/platform_facts_support.h"
@@ -162,7 +162,7 @@ class FactsInstallRights : public ::testing::Test {
 TEST_F(FactsInstallRights, StandardUserWithAWritableFolderIsStoppedByTheFirstMachineKey) {
   kittest::FactsFile facts("[process.access]\nMACHINE\\SOFTWARE\\Microsoft=deny\nMACHINE\\SOFTWARE=deny\n");
   kittest::MemoryLog log;
-  EXPECT_FALSE(USmartUpdateEx::CheckInstallActiveXRigths());
+  EXPECT_FALSE(CheckInstallActiveXRigths());
   EXPECT_TRUE(log.Contains("Have write access to DPF by trying to create temp file under DPF"));
   EXPECT_TRUE(log.Contains("SmartUpdateEx::CheckInstallActiveXRigths(), Access denied, MACHINE\\SOFTWARE\\Microsoft"));
   EXPECT_EQ(0u, log.Count("Access to MACHINE\\SOFTWARE "));  // the check stopped at the first key
@@ -171,7 +171,7 @@ TEST_F(FactsInstallRights, StandardUserWithAWritableFolderIsStoppedByTheFirstMac
 TEST_F(FactsInstallRights, DeniedFolderIsStoppedBeforeAnyFileIsWritten) {
   kittest::FactsFile facts("[process.access]\n" + dpf.path() + "=deny\n");
   kittest::MemoryLog log;
-  EXPECT_FALSE(USmartUpdateEx::CheckInstallActiveXRigths());
+  EXPECT_FALSE(CheckInstallActiveXRigths());
   EXPECT_TRUE(log.Contains("Access to denied, " + dpf.path()));
   EXPECT_EQ(0u, log.Count("double check"));
 }
@@ -179,7 +179,7 @@ TEST_F(FactsInstallRights, DeniedFolderIsStoppedBeforeAnyFileIsWritten) {
 TEST_F(FactsInstallRights, LastKeyDeniedStillMeansNoRights) {
   kittest::FactsFile facts("[process.access]\nCLASSES_ROOT\\CLSID=deny\n");
   kittest::MemoryLog log;
-  EXPECT_FALSE(USmartUpdateEx::CheckInstallActiveXRigths());
+  EXPECT_FALSE(CheckInstallActiveXRigths());
   EXPECT_TRUE(log.Contains("Access denied, CLASSES_ROOT\\CLSID"));
 }
 

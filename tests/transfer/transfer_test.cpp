@@ -36,9 +36,8 @@ LRESULT CALLBACK CountProgress(HWND window, UINT message, WPARAM wParam, LPARAM 
 
 class Engine : public USmartUpdateEx {
  public:
-  explicit Engine(const char* session) { m_strText4 = session; }
-  void SetReceiveTimeout(DWORD ms) { m_dwTransferReceiveTimeoutMs = ms; }
-  std::string TempFolder() const { return m_strTempFolder.c_str(); }
+  explicit Engine(const char* session) { RequestState().Begin(InstallRequest{"", "", "", session, nullptr, 0}); }
+  std::string TempFolder() { return RequestState().TempFolder().Path().c_str(); }
   // The acquisition as a request runs it: the code of what it raised, or 0.
   int Acquire(const std::string& codebase, std::string* path = nullptr) {
     int result = 0;
@@ -53,7 +52,7 @@ class Engine : public USmartUpdateEx {
  protected:
   // A request whose route is the download alone (decision 2: its result counts).
   std::int32_t RunObjectProc() override {
-    m_iDecision = 2;
+    RequestState().SetDecision(UpdateDecision::kInstall);
     return Acquire(m_strRequestCodebase);
   }
 };
@@ -71,7 +70,7 @@ Outcome Download(Engine& engine, const std::string& codebase, const std::functio
   Outcome out;
   HWND window = CreateWindowA(MAKEINTATOM(kClass), "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
   SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&out));
-  engine.m_hWnd = window;
+  engine.SetWindow(window);
   std::atomic<bool> done{false};
   std::thread worker([&] {
     out.code = engine.Acquire(codebase, &out.path);
@@ -122,8 +121,8 @@ void Check(const Scenario& s, const TempRoot& temp, kittest::MemoryLog& log, boo
   SCOPED_TRACE(s.name);
   log.Clear();
   Engine engine("session-42");
-  engine.SetReceiveTimeout(3000);
-  engine.m_bSilent = silent;
+  engine.SetTransferReceiveTimeout(3000);
+  engine.SetSilent(silent);
   const std::size_t foldersBefore = TempFoldersIn(temp.folder.path()).size();
   Outcome out = Download(engine, s.codebase);
   EXPECT_EQ(s.code, out.code);
@@ -190,7 +189,7 @@ TEST(Transfer, DownloadsAndFailuresOverHttp) {
   for (const char* agent : {"", "Registry Agent/1.0", "Engine Agent/2.0"}) {
     const std::string expected = *agent ? agent : kDefaultAgent;
     if (expected == "Registry Agent/1.0") kittest::SetRegString(HKEY_LOCAL_MACHINE, key, "UserAgentString", agent);
-    if (expected == "Engine Agent/2.0") engine.m_strUserAgent = agent;
+    if (expected == "Engine Agent/2.0") engine.SetUserAgent(agent);
     Outcome out = Download(engine, url("/echo"));
     ASSERT_EQ(0, out.code);
     EXPECT_EQ("Cookie: RI_Zazirez=session-42\nUser-Agent: " + expected + "\n", kittest::ReadTextFile(out.path));
@@ -350,7 +349,7 @@ TEST(Transfer, ARequestOnAnHttpCodebaseDownloadsIntoAPrivateFolderAndRemovesIt) 
   called = false;
   {
     USmartUpdateEx engine;
-    engine.m_bSilent = true;
+    engine.SetSilent(true);
     ASSERT_EQ(engine.InstallControl("{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}", (url + "#1,0,0,1").c_str(), "", "s",
                                     [](std::int32_t, const char*, std::uintptr_t) { called = true; }, 0),
               0);

@@ -17,14 +17,9 @@ class TestEngine : public USmartUpdateEx {
  public:
   std::function<std::int32_t(TestEngine&)> body;
 
-  void SetDecision(int d) { m_iDecision = d; }
-  void SetWaitLimits(DWORD stopMs, DWORD destroyMs) {
-    m_dwStopWaitMs = stopMs;
-    m_dwDestroyWaitMs = destroyMs;
-  }
-  void SetTempFolder(const std::string& folder) { m_strTempFolder = folder.c_str(); }
-  bool StopRequested() const { return m_bRequestToStop.load(); }
-  void RequestStop() { m_bRequestToStop = true; }
+  void SetDecision(int d) { RequestState().SetDecision(static_cast<UpdateDecision>(d)); }
+  void SetTempFolder(const std::string& folder) { RequestState().TempFolder().Adopt(folder.c_str()); }
+  using USmartUpdateEx::RequestStop;
 
  protected:
   std::int32_t RunObjectProc() override { return body ? body(*this) : 0; }
@@ -163,7 +158,7 @@ TEST_F(EngineProtocol, StopWithoutWaitingReturnsAtOnceAndTheWorkerSeesTheRequest
     started.Set();
     for (int i = 0; i < 1000; ++i) {
       if (int rc = e.CheckStopRequest(0)) {
-        installerSawStop = e.m_cKitLoader.m_bRequestToStop.load();
+        installerSawStop = e.KitLoader().m_bRequestToStop.load();
         return rc;
       }
       Sleep(10);

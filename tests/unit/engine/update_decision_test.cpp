@@ -1,5 +1,4 @@
-// The update decision, the registration checks and the pre-approved list
-// against a sandboxed registry and real files with real version resources.
+// The update decision and the registration checks against a sandboxed registry and real files with real version resources.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -37,33 +36,13 @@ class UpdateDecision : public ::testing::Test {
 
 struct Engine : USmartUpdateEx {
   bool Ask(const char* classId, const char* codebase, bool checkCodebase, int policy = 0) {
-    m_strClassId = classId;
-    m_strCodebase = codebase;
-    m_bCheckCodebase = checkCodebase;
-    m_iPolicy = policy;
+    RequestState().Begin(InstallRequest{classId, codebase, "", "", nullptr, 0});
+    SetCheckCodebase(checkCodebase);
+    SetPolicy(policy);
     return isProceedWithUpdate();
   }
-  int Decision() const { return m_iDecision.load(); }
+  int Decision() { return ToNumber(RequestState().Decision()); }
 };
-
-TEST_F(UpdateDecision, FileVersionsDecideUpdates) {
-  const std::string dll = Sample("sample.dll"), text = dir / "plain.txt";
-  kittest::WriteTextFile(text, "no version");
-  DWORD high = 7, low = 7;
-  EXPECT_EQ(USmartUpdateEx::getVersion(dll.c_str(), &high, &low), 0u);
-  EXPECT_EQ(VersionNumber(high, low), 0x0001000200030004ull);
-  auto need = [](const std::string& path, DWORD h, DWORD l) { return USmartUpdateEx::needUpdate(path.c_str(), h, l); };
-  EXPECT_EQ(need(dll, 0x10002, 0x30004), 0);
-  EXPECT_EQ(need(dll, 0x10002, 0x30005), 1);
-  EXPECT_EQ(need(text, 0, 0), 0);
-  EXPECT_EQ(need(text, 0, 1), 1);
-  EXPECT_EQ(need("C:\\missing\\x.dll", 0, 0), 1);
-  EXPECT_EQ(need("", 0, 0), 1);
-  EXPECT_EQ(USmartUpdateEx::needUpdate(nullptr, 0, 0), 1);
-  for (const char* line : {"filename is NULL", "filename is empty", "file is missing, C:\\missing\\x.dll",
-                           "(1.2.3.4) reqested 0x00010002 0x00030005 (1.2.3.5)"})
-    EXPECT_TRUE(log.Contains(line)) << line;
-}
 
 TEST_F(UpdateDecision, ScopeMaskAndRegistrationChecks) {
   const std::string tlb = Sample("bridge.tlb");
@@ -151,26 +130,6 @@ TEST_F(UpdateDecision, ComponentDecisionsSwitchAndCodebaseCheck) {
   EXPECT_EQ(engine.Decision(), 2);
   EXPECT_THROW(engine.Ask(kClass, "C:\\packages\\x.cab", true), UException);
   EXPECT_TRUE(log.Contains("ParseURL() failed, C:"));
-}
-
-TEST_F(UpdateDecision, InstalledPathsAndPreApprovedControls) {
-  const std::string exe = Sample("helper app.exe");
-  SetRegString(HKEY_CLASSES_ROOT, "CLSID\\{Q}\\LocalServer32", "", "\"" + exe + "\" /Automation");
-  UString path;
-  EXPECT_EQ(USmartUpdateEx::ReadInstalledPath(path, false, "{Q}", ""), exe.c_str());
-  EXPECT_EQ(USmartUpdateEx::ReadInstalledPath(path, true, "{Q}", ""), "");
-  EXPECT_EQ(USmartUpdateEx::LookupCommonPath(path, "helper app.exe", dir.path().c_str()), exe.c_str());
-  EXPECT_EQ(USmartUpdateEx::LookupCommonPath(path, "*.exe", dir.path().c_str()), "");
-
-  const std::string preApproved = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Ext\\PreApproved\\";
-  for (int scope : {1, 2, 2}) EXPECT_EQ(USmartUpdateEx::AddToPreApprovedList(scope, kClass), 0);
-  EXPECT_TRUE(kittest::RegKeyExists(HKEY_LOCAL_MACHINE, preApproved + kClass) &&
-              kittest::RegKeyExists(HKEY_CURRENT_USER, preApproved + kClass));
-  EXPECT_EQ(USmartUpdateEx::AddToPreApprovedList(1, nullptr), 160);
-  EXPECT_TRUE(USmartUpdateEx::checkAndAddToPreapprovedList(2, "{2751884b-831b-4b92-a489-cb7397d2c63a}"));
-  EXPECT_TRUE(kittest::RegKeyExists(HKEY_CURRENT_USER, preApproved + kBridgeControlClassId));
-  EXPECT_FALSE(USmartUpdateEx::checkAndAddToPreapprovedList(1, kInstallerHelperClassId));
-  EXPECT_FALSE(kittest::RegKeyExists(HKEY_LOCAL_MACHINE, preApproved + kInstallerHelperClassId));
 }
 
 }  // namespace

@@ -9,7 +9,8 @@
 #include <regex>
 #include <set>
 
-#include "engine/USmartUpdateEx.h"
+#include "foundation/UClasses.h"
+#include "foundation/temp_folders.h"
 #include "support/test_support.h"
 
 namespace {
@@ -21,7 +22,7 @@ TEST(UniqueTempFolder, NamesSeparatorAndDescriptor) {
   for (const std::string& root : {base.path(), base.path() + "\\"}) {
     for (const char* suffix : {"", "_tmp1"}) {
       UString folder;
-      ASSERT_EQ(0, USmartUpdateEx::CreateUniqueTempFolder(root.c_str(), &folder, suffix));
+      ASSERT_EQ(0, CreateUniqueTempFolder(root.c_str(), &folder, suffix));
       const std::string path = folder.c_str();
       EXPECT_EQ(base.path() + "\\Norvane_TMP_", path.substr(0, base.path().size() + 13)) << path;
       EXPECT_TRUE(std::regex_search(path, name)) << path;
@@ -40,7 +41,7 @@ TEST(UniqueTempFolder, NamesSeparatorAndDescriptor) {
   EXPECT_TRUE(log.Contains("Unable to Get security descriptor for the temporary folder (error: "));
 
   UString folder = "kept";
-  EXPECT_THROW(USmartUpdateEx::CreateUniqueTempFolder((base / "missing\\deeper").c_str(), &folder, ""), UException);
+  EXPECT_THROW(CreateUniqueTempFolder((base / "missing\\deeper").c_str(), &folder, ""), UException);
   EXPECT_EQ("", folder);
 }
 
@@ -96,7 +97,7 @@ TEST(UniqueTempFolder, HeldUntilRemovedAndNothingPutInItsPlaceIsTouched) {
     SCOPED_TRACE(link);
     UString folder;
     TempFolderHold hold;
-    ASSERT_EQ(0, USmartUpdateEx::CreateUniqueTempFolder(base.path().c_str(), &folder, "", &hold));
+    ASSERT_EQ(0, CreateUniqueTempFolder(base.path().c_str(), &folder, "", &hold));
     const std::string path = folder.c_str(), away = path + "_away";
     kittest::WriteTextFile(path + "\\ours.txt", "x");
     EXPECT_FALSE(MoveFileA(path.c_str(), away.c_str()));
@@ -108,7 +109,7 @@ TEST(UniqueTempFolder, HeldUntilRemovedAndNothingPutInItsPlaceIsTouched) {
       ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr));
       kittest::WriteTextFile(path + "\\canary.txt", "keep");
     }
-    USmartUpdateEx::RemoveTempFolder(&folder, &hold);
+    RemoveTempFolder(&folder, &hold);
     EXPECT_EQ("", folder);
     EXPECT_EQ("keep", kittest::ReadTextFile((link ? elsewhere.path() : path) + "\\canary.txt"));
     EXPECT_TRUE(kittest::FileExists(away + "\\ours.txt"));

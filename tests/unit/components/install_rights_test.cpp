@@ -2,7 +2,7 @@
 // Denials that Wine cannot produce are in tests/seam/.
 #include <gtest/gtest.h>
 
-#include "engine/USmartUpdateEx.h"
+#include "components/installed_components.h"
 #include "support/registry_sandbox.h"
 #include "support/test_support.h"
 
@@ -41,7 +41,7 @@ TEST_F(InstallRights, AdministratorWithAFullTokenMayInstallAndNoFileIsLeft) {
   UseFolder(dpf.path());
   MakeMachineKeys();
   kittest::MemoryLog log;
-  EXPECT_TRUE(USmartUpdateEx::CheckInstallActiveXRigths());
+  EXPECT_TRUE(CheckInstallActiveXRigths());
   EXPECT_TRUE(FolderIsEmpty(dpf.path()));
   EXPECT_TRUE(
       log.Contains("SmartUpdateEx::CheckInstallActiveXRigths(), Have write access to DPF folder, double check"));
@@ -54,7 +54,7 @@ TEST_F(InstallRights, MissingFolderMeansNoRights) {
   UseFolder(dpf / "missing");
   MakeMachineKeys();
   kittest::MemoryLog log;
-  EXPECT_FALSE(USmartUpdateEx::CheckInstallActiveXRigths());
+  EXPECT_FALSE(CheckInstallActiveXRigths());
   EXPECT_TRUE(log.Contains("Access to denied, " + (dpf / "missing")));
 }
 
@@ -62,7 +62,7 @@ TEST_F(InstallRights, MissingMachineKeyMeansNoRights) {
   UseFolder(dpf.path());
   kittest::SetRegString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft", "probe", "x");
   kittest::MemoryLog log;
-  EXPECT_FALSE(USmartUpdateEx::CheckInstallActiveXRigths());
+  EXPECT_FALSE(CheckInstallActiveXRigths());
   EXPECT_TRUE(log.Contains("Access denied, CLASSES_ROOT\\CLSID"));
   EXPECT_TRUE(FolderIsEmpty(dpf.path()));
 }
