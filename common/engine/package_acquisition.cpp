@@ -154,12 +154,12 @@ int USmartUpdateEx::LoadCAB(GetCABInfo* request) {
                SGetErrorText(keptError).c_str());
     }
     URLConnectEx urlc(0);
-    urlc.m_strVerb = "GET";
-    urlc.m_hOwnerWindow = request->window;
-    if (!m_strUserAgent.empty()) urlc.m_strUserAgent = m_strUserAgent;
-    urlc.m_dwReceiveTimeout = m_dwTransferReceiveTimeoutMs;
-    urlc.m_bNoDialogs = m_bSilent;
-    urlc.m_bNoCacheWrite = true;
+    urlc.SetVerb("GET");
+    urlc.SetOwnerWindow(request->window);
+    if (!m_strUserAgent.empty()) urlc.SetUserAgent(m_strUserAgent);
+    urlc.SetReceiveTimeout(m_dwTransferReceiveTimeoutMs);
+    urlc.SetNoDialogs(m_bSilent);
+    urlc.SetNoCacheWrite(true);
 
     const int connected = urlc.Connect(request->url.c_str());
     if (connected < 1) {
