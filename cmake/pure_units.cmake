@@ -8,6 +8,7 @@ set(KITLOADER_PURE_UNITS
   common/foundation/log_file_rules.cpp
   common/foundation/sysinfo_names.cpp
   common/foundation/UClasses.cpp
+  common/foundation/command_line_tokens.cpp
   common/cabinstaller/inf_text.cpp
   common/cabinstaller/cab_directory.cpp
   common/cabinstaller/file_section.cpp

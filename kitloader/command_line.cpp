@@ -1,38 +1,9 @@
 #include "kitloader/command_line.h"
 
-namespace {
-bool IsSeparator(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-}  // namespace
+#include "foundation/command_line_tokens.h"
 
 std::vector<std::string> TokenizeCommandLine(const char* commandLine) {
-  std::vector<std::string> args;
-  if (!commandLine) return args;
-  std::string current;
-  bool inArg = false;
-  bool inQuote = false;
-  for (const char* p = commandLine; *p; ++p) {
-    const char c = *p;
-    if (inQuote) {
-      if (c == '"')
-        inQuote = false;
-      else
-        current += c;
-    } else if (IsSeparator(c)) {
-      if (inArg) {
-        args.push_back(current);
-        current.clear();
-        inArg = false;
-      }
-    } else if (c == '"') {
-      inQuote = true;
-      inArg = true;
-    } else {
-      current += c;
-      inArg = true;
-    }
-  }
-  if (inArg) args.push_back(current);
-  return args;
+  return commandLine ? SplitCommandLine(commandLine) : std::vector<std::string>();
 }
 
 RunOptions ParseArguments(const std::vector<std::string>& args) {

@@ -6,9 +6,8 @@
 
 #include "foundation/string_lists.h"
 
-// Splits a command line into arguments: blanks, tabs, CR and LF separate
-// outside quotes; a double quote toggles quoting (starting an argument when
-// none is open) and is not copied; there is no escape character.
+// Splits a command line into arguments (SplitCommandLine); a null line has
+// none.
 std::vector<std::string> TokenizeCommandLine(const char* commandLine);
 
 struct RunOptions {

@@ -206,12 +206,12 @@ HANDLE PackageAcquisition::OpenTarget(const UString& path) {
 }
 
 void PackageAcquisition::Connect(URLConnectEx& connection, const GetCABInfo& request) {
-  connection.m_strVerb = "GET";
-  connection.m_hOwnerWindow = request.window;
-  if (!m_settings.userAgent.empty()) connection.m_strUserAgent = m_settings.userAgent;
-  connection.m_dwReceiveTimeout = m_settings.receiveTimeoutMs;
-  connection.m_bNoDialogs = m_settings.silent;
-  connection.m_bNoCacheWrite = true;
+  connection.SetVerb("GET");
+  connection.SetOwnerWindow(request.window);
+  if (!m_settings.userAgent.empty()) connection.SetUserAgent(m_settings.userAgent);
+  connection.SetReceiveTimeout(m_settings.receiveTimeoutMs);
+  connection.SetNoDialogs(m_settings.silent);
+  connection.SetNoCacheWrite(true);
 
   const int connected = connection.Connect(request.url.c_str());
   if (connected < 1) {

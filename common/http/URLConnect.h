@@ -6,28 +6,15 @@
 #pragma once
 
 #include <windows.h>
-#include <wininet.h>
 
 #include <atomic>
-#include <functional>
 #include <vector>
 
-#include "foundation/handles.h"
 #include "foundation/m_strings.h"
-
-namespace kit {
-struct InternetHandleTraits {
-  static HINTERNET Empty() { return nullptr; }
-  static void Close(HINTERNET h) { ::InternetCloseHandle(h); }
-};
-using UniqueInternet = UniqueResource<HINTERNET, InternetHandleTraits>;  // InternetOpen, InternetConnect, HttpOpenRequest
-}  // namespace kit
-
-enum : int {
-  COMMAND_NONE = 0,
-  COMMAND_CONNECT = 1,
-  COMMAND_READ = 2,
-};
+#include "http/transfer_dialog_presence.h"
+#include "http/transfer_http_request.h"
+#include "http/transfer_source.h"
+#include "http/transfer_worker.h"
 
 // Modes of URLConnect::Terminate.
 enum : int {
@@ -36,14 +23,6 @@ enum : int {
   TERMINATE_HARD_STOP = 3,
   TERMINATE_STOP_AND_WAIT = 4,
 };
-
-// Posted to the owner window around the library's dialogs: wParam 0 when one
-// opens, 1 when it has closed.
-enum : UINT { kDialogNotifyMessage = WM_USER + 48 };
-
-// Where the user agent and the certificate-dialog switch are read from
-// (HKEY_LOCAL_MACHINE).
-extern const char kURLConnectSettingsKey[];
 
 class URLConnect {
  public:
@@ -58,7 +37,7 @@ class URLConnect {
   virtual bool IsConnected();
 
   // Sends the request and settles its status on the worker. Returns 1 when
-  // the request is open, 0 when it failed (lastError tells why), -2 when the
+  // the request is open, 0 when it failed (LastError tells why), -2 when the
   // worker did not finish in time.
   int Connect(const char* url);
   // Up to `size` bytes of the body: the count read (at least 1), -1 at the
@@ -67,84 +46,47 @@ class URLConnect {
   // Starts or stops the worker (TERMINATE_*).
   void Terminate(int mode);
 
-  DWORD LastError() const { return m_dwLastError; }
-  DWORD StatusCode() const { return m_dwStatusCode; }
+  DWORD LastError() const;
+  DWORD StatusCode() const { return m_http.StatusCode(); }
 
   // Settings, written before Connect.
-  HWND m_hOwnerWindow = nullptr;  // parent of the library's dialogs; null: the foreground window
-  UString m_strUserAgent;
-  UString m_strHeaders;
-  UString m_strVerb = "GET";
-  DWORD m_dwConnectTimeout = 60000;
-  DWORD m_dwReceiveTimeout = 60000;
-  // No dialog may be shown (a silent run): a problem a dialog would settle
-  // is refused at once instead of waiting for an answer nobody gives.
-  bool m_bNoDialogs = false;
-  // The response goes to a file of the caller's: the library keeps no second
-  // copy of it in the user's internet cache.
-  bool m_bNoCacheWrite = false;
-  std::vector<char> m_body;  // sent with "POST" and "PUT" only
+  void SetOwnerWindow(HWND owner) { m_dialogs.SetOwner(owner); }  // null: the foreground window
+  void SetUserAgent(const UString& agent) { m_http.Settings().userAgent = agent; }
+  void SetHeaders(const UString& headers) { m_http.Settings().headers = headers; }
+  void SetVerb(const UString& verb) { m_http.Settings().verb = verb; }
+  void SetConnectTimeout(DWORD ms) { m_http.Settings().connectTimeout = ms; }
+  void SetReceiveTimeout(DWORD ms) { m_http.Settings().receiveTimeout = ms; }
+  void SetNoDialogs(bool noDialogs) { m_http.Settings().noDialogs = noDialogs; }
+  void SetNoCacheWrite(bool noCacheWrite) { m_http.Settings().noCacheWrite = noCacheWrite; }
+  void SetBody(const std::vector<char>& body) { m_http.Settings().body = body; }  // sent with "POST" and "PUT" only
 
  protected:
-  virtual void BeginConnection();
-  virtual void ThreadObjectProc();
+  // A connection whose failed body reads are logged with `readLog`, whose
+  // connect tries `connectAttempts` times at most.
+  URLConnect(int accessType, const HttpReadLog& readLog, int connectAttempts);
+  HttpRequest& Http() { return m_http; }
+  // From now on connects open `source` instead of the HTTP request (it lives
+  // as long as the worker runs).
+  void UseSource(TransferSource& source) { m_source = &source; }
 
-  // The worker's loop: waits for each command, runs it, reports it done;
-  // ends once a stop is requested.
-  void ServeCommands(const std::function<void(int)>& run);
-  // The body of COMMAND_READ in HTTP mode, logged under `function`.
-  void ReadAvailable(const char* function, const char* queryFailedText, const char* readFailedText);
-  // The shared part of Read: takes what the worker read ahead, or runs a read
-  // command that refills the read-ahead buffer and waits for it.
-  int RunReadCommand(void* buffer, int size, const char* function);
-  void CloseHttpHandles();
-  void PostToOwner(UINT message, WPARAM wParam) const;
+ private:
+  void RunCommand(int command);
+  // Refills the read-ahead buffer through a read command: the count, -1 at
+  // the end of the data, -2 on failure.
+  int FillReadAhead();
 
-  DWORD m_dwStatusCode = 0;
-  DWORD m_dwLastError = 0;
-  int m_iAuthAttempts = 0;
-  int m_iInvalidCaAttempts = 0;
-  kit::UniqueInternet m_hConnection;
-  DWORD m_dwSecurityFlags = 0;
-  DWORD m_dwRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_CACHE_IF_NET_FAIL |
-                           INTERNET_FLAG_PRAGMA_NOCACHE;
-  kit::UniqueInternet m_hRequest;
-  kit::UniqueInternet m_hRoot;
-  kit::UniqueHandle m_hCommandEvent;
-  kit::UniqueHandle m_hDoneEvent;
-  kit::UniqueHandle m_hWorker;
+  DialogPresence m_dialogs;
+  HttpRequest m_http;
+  TransferSource* m_source;
+  const int m_iConnectAttempts;
+  bool m_bWorkerFailed = false;
   UString m_strUrl;
-  std::atomic<bool> m_bStopRequested{false};
   // What the worker read beyond the caller's last piece: the worker fills it
-  // with what the connection has ready, the caller's reads take from it, and
+  // with what the source has ready, the caller's reads take from it, and
   // only an empty one costs a round to the worker.
   std::vector<char> m_readAhead;
   DWORD m_dwAheadPos = 0;
   DWORD m_dwAheadEnd = 0;
-  // The rate the connection has kept since its first piece: bytes read
-  // since then, and when that piece arrived (worker thread only).
-  bool m_bRateStarted = false;
-  unsigned long long m_ullRateBytes = 0;
-  DWORD m_dwRateStart = 0;
-  void* m_pReadBuffer = nullptr;
-  int m_iReadSize = 0;
   std::atomic<int> m_iReadResult{-1};
-  std::atomic<int> m_iCommand{COMMAND_NONE};
-  std::atomic<bool> m_bProxyDetected{false};
-  int m_iAccessType = 0;
-  CRITICAL_SECTION m_csUiLock;
-  kit::UniqueHandle m_hUiMutex;
-  // Guards the three library handles between the worker and a caller that
-  // closes the root handle to abort it.
-  CRITICAL_SECTION m_csHandles;
-
- private:
-  static unsigned __stdcall WorkerStart(void* self);
-  static void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD length);
-  void StartWorker();
-  void StopWorker(int mode);
-  void SendLoop(HINTERNET request, bool secure);
-  void TakeDialogLock();
-  void ReleaseDialogLock();
-  bool DialogOnScreen();
+  TransferWorker m_worker;  // last: it goes first, while what it uses still exists
 };

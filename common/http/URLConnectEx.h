@@ -3,15 +3,12 @@
 #pragma once
 
 #include "http/URLConnect.h"
+#include "http/transfer_file_source.h"
 
 class URLConnectEx : public URLConnect {
  public:
   explicit URLConnectEx(int accessType = 0);
   ~URLConnectEx() override;
-
-  void Close() override;
-  DWORD GetContentLength() override;
-  bool IsConnected() override;
 
   // Downloads `url` into `targetPath`: 0 when the whole body arrived, -1 when
   // the connection failed, the system error when the target cannot be
@@ -24,15 +21,8 @@ class URLConnectEx : public URLConnect {
   using URLConnect::Read;
 
   // 1 http, 2 https, 3 ftp, 4 a local file; 0 before the first connect.
-  int Scheme() const { return m_iScheme; }
-
- protected:
-  void BeginConnection() override;
-  void ThreadObjectProc() override;
-
-  int m_iScheme = 0;
-  kit::UniqueFile m_hFile;
+  int Scheme() const { return m_file.Scheme(); }
 
  private:
-  void ReadFromFile();
+  FileSource m_file;
 };

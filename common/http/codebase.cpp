@@ -94,11 +94,16 @@ int ParseUpdateInfo(const char* codebase, UpdateInfo* info) {
   return 0;
 }
 
-bool ParseURL(const char* url, int* protocol, UString* host, UString* path, int* port, bool allowOtherSchemes) {
-  if (!protocol || !host || !path || !port) return false;
-  const UString trimmed = UString(url).Trimmed();
-  const UString lower = LowerCase(trimmed);
+namespace {
 
+struct SchemeMatch {
+  int protocol = 0;
+  int port = 0;
+  std::size_t length = 0;  // of the scheme with its "://"
+};
+
+// The URL's scheme; false for one that is not accepted.
+bool FindScheme(const UString& trimmed, bool allowOtherSchemes, SchemeMatch* match) {
   struct Scheme {
     const char* prefix;
     int protocol;
@@ -110,59 +115,76 @@ bool ParseURL(const char* url, int* protocol, UString* host, UString* path, int*
       {"ftp://", kProtocolFtp, 21},
       {"file://", kProtocolFile, 0},
   };
-  int foundProtocol = 0;
-  int foundPort = 0;
-  std::size_t schemeLength = 0;
+  const UString lower = LowerCase(trimmed);
   for (const Scheme& scheme : kSchemes) {
     if (StartsWith(lower, scheme.prefix)) {
-      foundProtocol = scheme.protocol;
-      foundPort = scheme.port;
-      schemeLength = std::char_traits<char>::length(scheme.prefix);
-      break;
+      *match = {scheme.protocol, scheme.port, std::char_traits<char>::length(scheme.prefix)};
+      return true;
     }
   }
-  if (!foundProtocol) {
-    std::size_t marker = trimmed.str().find("://", 1);
-    if (!allowOtherSchemes || marker == std::string::npos) return false;
-    foundProtocol = kProtocolOther;
-    schemeLength = marker + 3;
-  }
+  std::size_t marker = trimmed.str().find("://", 1);
+  if (!allowOtherSchemes || marker == std::string::npos) return false;
+  *match = {kProtocolOther, 0, marker + 3};
+  return true;
+}
 
-  const std::string rest = trimmed.str().substr(schemeLength);
-  std::string hostText = rest;
-  std::string pathText = "/";
-  if (foundProtocol == kProtocolFile) {
-    for (char& ch : hostText)
-      if (ch == '/') ch = '\\';
-    pathText.clear();
-    std::size_t sep = hostText.find('\\', 1);
-    if (!hostText.empty() && sep != std::string::npos) {
-      pathText = hostText.substr(sep);
-      hostText = hostText.substr(0, sep);
-    }
+// A file URL's rest: the first element is the host, the others (from their
+// backslash on) the path; slashes become backslashes.
+void SplitFileTarget(const std::string& rest, std::string* host, std::string* path) {
+  *host = rest;
+  for (char& ch : *host)
+    if (ch == '/') ch = '\\';
+  path->clear();
+  std::size_t sep = host->find('\\', 1);
+  if (!host->empty() && sep != std::string::npos) {
+    *path = host->substr(sep);
+    *host = host->substr(0, sep);
+  }
+}
+
+// A network URL's rest: host (without user information), port when one is
+// written, and path ("/" when none).
+void SplitNetworkTarget(const std::string& rest, std::string* host, std::string* path, int* port) {
+  *host = rest;
+  *path = "/";
+  std::size_t sep = rest.empty() ? std::string::npos : rest.find('/', 1);
+  if (sep != std::string::npos) {
+    *path = rest.substr(sep);
+    *host = rest.substr(0, sep);
+  }
+  std::size_t at = host->find_last_of('@');
+  if (at != std::string::npos) *host = UString(host->substr(at + 1)).Trimmed().str();
+
+  UString portText;
+  std::size_t bracket = host->empty() ? std::string::npos : host->find(']', 1);
+  if (bracket != std::string::npos) {
+    portText = SplitAtLast(UString(host->substr(bracket + 1)), ":").after;
+    *host = host->substr(0, bracket + 1);
   } else {
-    std::size_t sep = rest.empty() ? std::string::npos : rest.find('/', 1);
-    if (sep != std::string::npos) {
-      pathText = rest.substr(sep);
-      hostText = rest.substr(0, sep);
-    }
-    std::size_t at = hostText.find_last_of('@');
-    if (at != std::string::npos) hostText = UString(hostText.substr(at + 1)).Trimmed().str();
-
-    UString portText;
-    std::size_t bracket = hostText.empty() ? std::string::npos : hostText.find(']', 1);
-    if (bracket != std::string::npos) {
-      portText = SplitAtLast(UString(hostText.substr(bracket + 1)), ":").after;
-      hostText = hostText.substr(0, bracket + 1);
-    } else {
-      SplitText hostPort = SplitAtLast(UString(hostText), ":");
-      portText = hostPort.after;
-      hostText = hostPort.before.str();
-    }
-    if (!portText.empty()) foundPort = ReadLeadingInt(portText);
+    SplitText hostPort = SplitAtLast(UString(*host), ":");
+    portText = hostPort.after;
+    *host = hostPort.before.str();
   }
+  if (!portText.empty()) *port = ReadLeadingInt(portText);
+}
 
-  *protocol = foundProtocol;
+}  // namespace
+
+bool ParseURL(const char* url, int* protocol, UString* host, UString* path, int* port, bool allowOtherSchemes) {
+  if (!protocol || !host || !path || !port) return false;
+  const UString trimmed = UString(url).Trimmed();
+  SchemeMatch scheme;
+  if (!FindScheme(trimmed, allowOtherSchemes, &scheme)) return false;
+  const std::string rest = trimmed.str().substr(scheme.length);
+  std::string hostText;
+  std::string pathText;
+  int foundPort = scheme.port;
+  if (scheme.protocol == kProtocolFile)
+    SplitFileTarget(rest, &hostText, &pathText);
+  else
+    SplitNetworkTarget(rest, &hostText, &pathText, &foundPort);
+
+  *protocol = scheme.protocol;
   *host = UString(hostText);
   *path = UString(pathText);
   *port = foundPort;

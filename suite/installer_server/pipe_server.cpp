@@ -11,6 +11,7 @@
 #include "foundation/UClasses.h"
 #include "foundation/errorlog.h"
 #include "foundation/m_textconv.h"
+#include "installer_server/pipe_connection.h"
 #include "installer_server/pipe_security.h"
 #include "installer_server/receive_folder.h"
 #include "installer_service/pipe_messages.h"
@@ -28,125 +29,6 @@ constexpr int kFailuresBeforePause = 16;
 constexpr DWORD kPauseMs = 100;
 constexpr std::size_t kRememberedWindows = 64;
 }  // namespace
-
-// One connected client on one pipe instance. Every read and write is
-// overlapped and ends early when the server stops, when the client is silent
-// for the I/O time limit, or when the connection's deadline has passed.
-class PipeServer::Connection {
- public:
-  Connection(HANDLE pipe, HANDLE ioEvent, HANDLE quit, DWORD timeoutMs)
-      : m_pipe(pipe), m_ioEvent(ioEvent), m_quit(quit), m_timeoutMs(timeoutMs) {}
-
-  HANDLE pipe() const { return m_pipe; }
-  // From now on the connection has `ms` left in all.
-  void SetDeadline(DWORD ms) {
-    m_start = GetTickCount();
-    m_budgetMs = ms;
-  }
-  // From now on the data must come at `bytesPerSecond` on average, after
-  // `graceMs`; 0 lifts the floor.
-  void SetMinimumRate(DWORD bytesPerSecond, DWORD graceMs) {
-    m_rate = bytesPerSecond;
-    m_rateGraceMs = graceMs;
-    m_rateStart = GetTickCount();
-    m_rateBytes = 0;
-  }
-
-  // Exactly `size` bytes, across message boundaries.
-  bool Read(void* data, DWORD size) {
-    auto* at = static_cast<unsigned char*>(data);
-    while (size) {
-      DWORD got = 0;
-      if (!Transfer(false, at, size, &got) || got == 0) return false;
-      m_rateBytes += got;
-      at += got;
-      size -= got;
-    }
-    return true;
-  }
-  // Whatever comes next, up to `size` bytes; 0 when the client has gone.
-  DWORD ReadSome(void* data, DWORD size) {
-    DWORD got = 0;
-    return Transfer(false, data, size, &got) ? got : 0;
-  }
-  bool Write(const void* data, DWORD size) {
-    DWORD put = 0;
-    return Transfer(true, const_cast<void*>(data), size, &put) && put == size;
-  }
-
- private:
-  DWORD Left() const {
-    const DWORD spent = GetTickCount() - m_start;
-    DWORD left = spent < m_budgetMs ? m_budgetMs - spent : 0;
-    if (m_rate) {
-      // When what has come so far falls below the floor.
-      const std::uint64_t due = m_rateGraceMs + m_rateBytes * 1000 / m_rate;
-      const DWORD since = GetTickCount() - m_rateStart;
-      const DWORD rateLeft = since < due ? static_cast<DWORD>(due - since < 0xFFFFFFFFu ? due - since : 0xFFFFFFFFu) : 0;
-      if (rateLeft < left) left = rateLeft;
-    }
-    return left < m_timeoutMs ? left : m_timeoutMs;
-  }
-
-  bool Transfer(bool write, void* data, DWORD size, DWORD* done) {
-    const DWORD waitMs = Left();
-    if (waitMs == 0) return false;
-    OVERLAPPED ov{};
-    ov.hEvent = m_ioEvent;  // reset by the call itself
-    const BOOL ok = write ? WriteFile(m_pipe, data, size, nullptr, &ov) : ReadFile(m_pipe, data, size, nullptr, &ov);
-    if (!ok && GetLastError() != ERROR_IO_PENDING && GetLastError() != ERROR_MORE_DATA) return false;
-    const HANDLE waits[] = {m_ioEvent, m_quit};
-    // Data that was already there completes at once, without a wait.
-    if (!(ok || GetLastError() == ERROR_MORE_DATA) && WaitForMultipleObjects(2, waits, FALSE, waitMs) != WAIT_OBJECT_0) {
-      CancelIo(m_pipe);
-      GetOverlappedResult(m_pipe, &ov, done, TRUE);
-      return false;
-    }
-    // A message longer than the buffer arrives in parts.
-    return GetOverlappedResult(m_pipe, &ov, done, FALSE) || GetLastError() == ERROR_MORE_DATA;
-  }
-
-  HANDLE m_pipe, m_ioEvent, m_quit;
-  DWORD m_timeoutMs;
-  DWORD m_start = GetTickCount();
-  DWORD m_budgetMs = 0;
-  DWORD m_rate = 0, m_rateGraceMs = 0, m_rateStart = 0;
-  std::uint64_t m_rateBytes = 0;
-};
-
-// A client user's right to one installation or one query while it runs. An
-// unknown user (the token could not be read) shares one slot with every
-// other unknown one.
-class PipeServer::UserSlot {
- public:
-  UserSlot(PipeServer& server, const std::string& user, bool install)
-      : m_server(server), m_user(user), m_install(install) {
-    std::lock_guard<std::mutex> lock(m_server.m_usersLock);
-    int& running = Running();
-    m_taken = running == 0;
-    if (m_taken) ++running;
-  }
-  ~UserSlot() {
-    std::lock_guard<std::mutex> lock(m_server.m_usersLock);
-    if (m_taken) --Running();
-    const auto found = m_server.m_users.find(m_user);
-    if (found != m_server.m_users.end() && found->second.first == 0 && found->second.second == 0)
-      m_server.m_users.erase(found);
-  }
-  UserSlot(const UserSlot&) = delete;
-  UserSlot& operator=(const UserSlot&) = delete;
-  bool taken() const { return m_taken; }
-
- private:
-  int& Running() {
-    auto& load = m_server.m_users[m_user];
-    return m_install ? load.first : load.second;
-  }
-  PipeServer& m_server;
-  std::string m_user;
-  bool m_install;
-  bool m_taken = false;
-};
 
 PipeServer::PipeServer(const ServerOptions& options, const UString& receivePrefix, InstallHandler install)
     : m_options(options), m_prefix(receivePrefix), m_install(std::move(install)) {}
@@ -253,7 +135,7 @@ void PipeServer::ServeInstance(HANDLE pipe) {
     failures = 0;
     ++m_busy;
     ++m_activity;
-    Connection client(pipe, ioEvent.get(), m_quit.get(), m_options.ioTimeoutMs);
+    PipeConnection client(pipe, ioEvent.get(), m_quit.get(), m_options.ioTimeoutMs);
     client.SetDeadline(m_options.deadlineMs);
     Serve(client);
     // Let the client read the answer before the connection goes: wait a
@@ -270,7 +152,7 @@ void PipeServer::ServeInstance(HANDLE pipe) {
   }
 }
 
-bool PipeServer::Respond(Connection& client, std::uint32_t a, std::uint32_t b) {
+bool PipeServer::Respond(PipeConnection& client, std::uint32_t a, std::uint32_t b) {
   unsigned char response[pipeproto::kResponseSize];
   pipeproto::EncodeResponse(a, b, m_options.answerSize, response);
   return client.Write(response, sizeof response);
@@ -295,19 +177,24 @@ HWND PipeServer::TakeWindow(DWORD client) {
   return window && IsWindow(window) && GetWindowThreadProcessId(window, &owner) && owner == client ? window : nullptr;
 }
 
-void PipeServer::Serve(Connection& client) {
-  unsigned char request[pipeproto::kInstallHeaderSize];
-  // The whole header within a few seconds, whatever the overall deadline.
+// The header within a few seconds, whatever the overall deadline, and the
+// rest of the request's fixed part. False when it did not come.
+bool PipeServer::ReadRequest(PipeConnection& client, unsigned char* request, pipeproto::RequestKind* kind) {
   client.SetDeadline(m_options.deadlineMs < kHeaderDeadlineMs ? m_options.deadlineMs : kHeaderDeadlineMs);
-  if (!client.Read(request, pipeproto::kHeaderSize)) return;
-  const pipeproto::Header header = pipeproto::DecodeHeader(request);
-  const pipeproto::RequestKind kind = pipeproto::ClassifyRequest(header);
-  LogRecord(kLogTrace, kServe, UString(pipeproto::RequestKindText(kind)));
-  const DWORD rest = kind == pipeproto::RequestKind::kUiWindow ? 4
-                     : kind == pipeproto::RequestKind::kInstall
+  if (!client.Read(request, pipeproto::kHeaderSize)) return false;
+  *kind = pipeproto::ClassifyRequest(pipeproto::DecodeHeader(request));
+  LogRecord(kLogTrace, kServe, UString(pipeproto::RequestKindText(*kind)));
+  const DWORD rest = *kind == pipeproto::RequestKind::kUiWindow ? 4
+                     : *kind == pipeproto::RequestKind::kInstall
                          ? DWORD(pipeproto::kInstallHeaderSize - pipeproto::kHeaderSize)
                          : 0;
-  if (rest && !client.Read(request + pipeproto::kHeaderSize, rest)) return;
+  return !rest || client.Read(request + pipeproto::kHeaderSize, rest);
+}
+
+void PipeServer::Serve(PipeConnection& client) {
+  unsigned char request[pipeproto::kInstallHeaderSize];
+  pipeproto::RequestKind kind = pipeproto::RequestKind::kVersion;
+  if (!ReadRequest(client, request, &kind)) return;
   client.SetDeadline(m_options.deadlineMs);
 
   // Who the client is, from its token (read once data has come). The user's
@@ -318,7 +205,7 @@ void PipeServer::Serve(Connection& client) {
   if (!kit::facts::PipeClientUser(client.pipe(), &user)) user.clear();
   std::uint32_t a = 0, b = 0;
   {
-    UserSlot slot(*this, user, install);
+    UserSlot slot(m_users, user, install);
     if (!slot.taken()) {
       LogRecord(kLogWarnings, kServe,
                 UMessage::Format("%1, %2", install ? "busy: an installation of this user is running"
@@ -329,45 +216,50 @@ void PipeServer::Serve(Connection& client) {
       Respond(client, a, b);
       return;
     }
-    switch (kind) {
-      case pipeproto::RequestKind::kVersion:
-        a = static_cast<std::uint32_t>(m_options.version >> 32);
-        b = static_cast<std::uint32_t>(m_options.version);
-        break;
-      case pipeproto::RequestKind::kUiWindow: {
-        // A window handle is a 32-bit value in every process of the session.
-        const HWND window =
-            reinterpret_cast<HWND>(static_cast<ULONG_PTR>(pipeproto::ReadWord(request + pipeproto::kHeaderSize)));
-        ULONG process = 0;
-        if (GetNamedPipeClientProcessId(client.pipe(), &process)) SetWindow(process, window);
-        LogRecord(kLogTrace, kServe,
-                  UMessage::Format("owner window %1 of process %2", static_cast<const void*>(window),
-                                   static_cast<unsigned>(process)));
-        break;
-      }
-      case pipeproto::RequestKind::kInstall:
-        client.SetMinimumRate(kMinBytesPerSecond, m_options.ioTimeoutMs);
-        a = Receive(client, request, pipeproto::AnnouncedPackageSize(header));
-        // The installation's time is not the client's: the answer has a time
-        // limit of its own.
-        client.SetMinimumRate(0, 0);
-        client.SetDeadline(m_options.ioTimeoutMs);
-        break;
-      case pipeproto::RequestKind::kTooLarge:
-        a = ERROR_FILE_TOO_LARGE;
-        break;
-      default:
-        LogRecord(kLogErrors, kServe, UString("refused: ") + pipeproto::RequestKindText(kind));
-        a = ERROR_INVALID_DATA;
-        break;
-    }
+    Answer(client, kind, request, &a, &b);
   }
   Respond(client, a, b);
 }
 
+void PipeServer::Answer(PipeConnection& client, pipeproto::RequestKind kind, const unsigned char* request,
+                        std::uint32_t* a, std::uint32_t* b) {
+  switch (kind) {
+    case pipeproto::RequestKind::kVersion:
+      *a = static_cast<std::uint32_t>(m_options.version >> 32);
+      *b = static_cast<std::uint32_t>(m_options.version);
+      break;
+    case pipeproto::RequestKind::kUiWindow: {
+      // A window handle is a 32-bit value in every process of the session.
+      const HWND window =
+          reinterpret_cast<HWND>(static_cast<ULONG_PTR>(pipeproto::ReadWord(request + pipeproto::kHeaderSize)));
+      ULONG process = 0;
+      if (GetNamedPipeClientProcessId(client.pipe(), &process)) SetWindow(process, window);
+      LogRecord(kLogTrace, kServe,
+                UMessage::Format("owner window %1 of process %2", static_cast<const void*>(window),
+                                 static_cast<unsigned>(process)));
+      break;
+    }
+    case pipeproto::RequestKind::kInstall:
+      client.SetMinimumRate(kMinBytesPerSecond, m_options.ioTimeoutMs);
+      *a = Receive(client, request, pipeproto::AnnouncedPackageSize(pipeproto::DecodeHeader(request)));
+      // The installation's time is not the client's: the answer has a time
+      // limit of its own.
+      client.SetMinimumRate(0, 0);
+      client.SetDeadline(m_options.ioTimeoutMs);
+      break;
+    case pipeproto::RequestKind::kTooLarge:
+      *a = ERROR_FILE_TOO_LARGE;
+      break;
+    default:
+      LogRecord(kLogErrors, kServe, UString("refused: ") + pipeproto::RequestKindText(kind));
+      *a = ERROR_INVALID_DATA;
+      break;
+  }
+}
+
 // The package into a folder of its own, then installed in turn; the answer
 // for the client.
-std::uint32_t PipeServer::Receive(Connection& client, const unsigned char* headerBytes, std::uint32_t size) {
+std::uint32_t PipeServer::Receive(PipeConnection& client, const unsigned char* headerBytes, std::uint32_t size) {
   unsigned char header[pipeproto::kInstallHeaderSize];
   memcpy(header, headerBytes, sizeof header);
   std::u16string name;
@@ -385,6 +277,15 @@ std::uint32_t PipeServer::Receive(Connection& client, const unsigned char* heade
       return AnswerFor(ResultOf::kReceive, ERROR_INVALID_NAME);
     }
   }
+  if (const std::uint32_t refused = ReceivePackage(client, path, size)) return refused;
+  LogRecord(kLogTrace, kServe, UMessage::Format("received %1 bytes", size));
+  if (m_options.keep) folder.Keep();
+  return Install(client, path);
+}
+
+// The package's bytes into `path` (or nowhere when discarding): 0 when all
+// came, else the answer for the client.
+std::uint32_t PipeServer::ReceivePackage(PipeConnection& client, const UString& path, std::uint32_t size) {
   kit::UniqueFile file;
   if (!m_options.discard) {
     file.reset(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -403,9 +304,12 @@ std::uint32_t PipeServer::Receive(Connection& client, const unsigned char* heade
       return AnswerFor(ResultOf::kReceive, static_cast<std::int32_t>(GetLastError()));
     left -= want;
   }
-  file.reset();
-  LogRecord(kLogTrace, kServe, UMessage::Format("received %1 bytes", size));
-  if (m_options.keep) folder.Keep();
+  return 0;
+}
+
+// The received package installed in turn with the client's owner window; the
+// answer for the client.
+std::uint32_t PipeServer::Install(PipeConnection& client, const UString& path) {
   ULONG process = 0;
   const HWND window = GetNamedPipeClientProcessId(client.pipe(), &process) ? TakeWindow(process) : nullptr;
   if (m_options.holdMs) Sleep(m_options.holdMs);

@@ -26,9 +26,13 @@
 
 #include "foundation/handles.h"
 #include "foundation/m_strings.h"
+#include "installer_server/pipe_user_slots.h"
 #include "installer_server/server_rules.h"
+#include "installer_service/pipe_messages.h"
 
 namespace ombrix {
+
+class PipeConnection;
 
 // What the server does with a package it has received in full.
 struct InstallOutcome {
@@ -68,16 +72,19 @@ class PipeServer {
   void SetSecurity(const UString& sddl) { m_sddl = sddl; }
 
  private:
-  class Connection;
-  class UserSlot;
   // One more instance with its thread, unless the bound is reached or the
   // server stops. The first one also claims the name. False when it cannot
   // be created.
   bool AddInstance(bool first);
   void ServeInstance(HANDLE pipe);
-  bool Respond(Connection& client, std::uint32_t a, std::uint32_t b = 0);
-  void Serve(Connection& client);
-  std::uint32_t Receive(Connection& client, const unsigned char* header, std::uint32_t size);
+  bool Respond(PipeConnection& client, std::uint32_t a, std::uint32_t b = 0);
+  void Serve(PipeConnection& client);
+  bool ReadRequest(PipeConnection& client, unsigned char* request, pipeproto::RequestKind* kind);
+  void Answer(PipeConnection& client, pipeproto::RequestKind kind, const unsigned char* request, std::uint32_t* a,
+              std::uint32_t* b);
+  std::uint32_t Receive(PipeConnection& client, const unsigned char* header, std::uint32_t size);
+  std::uint32_t ReceivePackage(PipeConnection& client, const UString& path, std::uint32_t size);
+  std::uint32_t Install(PipeConnection& client, const UString& path);
   // The owner window the client process named for its installation; it is
   // used once, and only while it is still a window of that process.
   void SetWindow(DWORD client, HWND window);
@@ -92,8 +99,7 @@ class PipeServer {
   std::mutex m_instancesLock;
   std::list<kit::UniqueFile> m_pipes;  // stable addresses for the threads
   std::vector<std::thread> m_threads;
-  std::mutex m_usersLock;
-  std::map<std::string, std::pair<int, int>> m_users;  // installations, queries running per client user
+  UserSlots m_users;
   std::atomic<bool> m_lastClient{false};
   std::atomic<int> m_busy{0};
   std::atomic<unsigned> m_activity{0};

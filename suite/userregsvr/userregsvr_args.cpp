@@ -1,31 +1,8 @@
 #include "userregsvr_args.h"
 
-#include <vector>
+#include "foundation/command_line_tokens.h"
 
 namespace {
-
-// Blanks and tabs separate outside quotes; a double quote toggles quoting and
-// is not kept.
-std::vector<std::string> Split(const std::string& text) {
-  std::vector<std::string> parts;
-  std::string current;
-  bool quoted = false, open = false;
-  for (char c : text) {
-    if (c == '"') {
-      quoted = !quoted;
-      open = true;
-    } else if (!quoted && (c == ' ' || c == '\t' || c == '\r' || c == '\n')) {
-      if (open) parts.push_back(current);
-      current.clear();
-      open = false;
-    } else {
-      current += c;
-      open = true;
-    }
-  }
-  if (open) parts.push_back(current);
-  return parts;
-}
 
 bool IsSwitch(const std::string& arg, char letter) {
   return arg.size() == 2 && (arg[0] == '/' || arg[0] == '-') && (arg[1] | 0x20) == letter;
@@ -35,7 +12,7 @@ bool IsSwitch(const std::string& arg, char letter) {
 
 UserRegisterArgs ParseUserRegisterArgs(const std::string& arguments) {
   UserRegisterArgs result;
-  for (const std::string& arg : Split(arguments)) {
+  for (const std::string& arg : SplitCommandLine(arguments)) {
     if (IsSwitch(arg, 's')) {
       result.silent = true;
     } else if (IsSwitch(arg, 'r')) {

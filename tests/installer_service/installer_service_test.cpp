@@ -42,6 +42,10 @@ class PipeServer {
                                           " /idle 60000 /stop " + m_stopName + " " + options,
                                       "", {{"TMP", temp}, {"TEMP", temp}});
     for (int i = 0; i < 200 && !WaitNamedPipeA(pipeproto::PipeName(pipe), 100); ++i) Sleep(50);
+    // The first instance listens before the others exist: wait until the
+    // server says it serves them all.
+    const std::string log = temp + "\\logterminal.txt";
+    for (int i = 0; i < 200 && kittest::ReadTextFile(log).find("serving ") == std::string::npos; ++i) Sleep(50);
   }
   ~PipeServer() {
     SetEvent(m_stop.get());

