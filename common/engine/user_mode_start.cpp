@@ -61,7 +61,7 @@ bool USmartUpdateEx::StartUserModeService(int serviceType) {
     }
     const HRESULT initialised = CoInitialize(nullptr);
     if (FAILED(initialised))
-      KL_THROW(initialised, kStartUserModeService, "EXCEPTION - %s, %d", "CoInitialize() failed", initialised);
+      KL_THROW(initialised, kStartUserModeService, "EXCEPTION - %s, %d", "CoInitialize() failed", static_cast<int>(initialised));
     comInitialised = true;
 
     bool started = false;
@@ -95,13 +95,13 @@ HRESULT USmartUpdateEx::StartLegacyService() {
     kit::UniqueCom<ILegacyServiceHelper> object;
     hr = uCoCreateInstanceAsAdmin(m_hWnd, helper, legacy, reinterpret_cast<void**>(object.put()));
     if (FAILED(hr))
-      KL_THROW(hr, kStartLegacyService, "EXCEPTION - %s, %d", "uCoCreateInstanceAsAdmin() failed", hr);
+      KL_THROW(hr, kStartLegacyService, "EXCEPTION - %s, %d", "uCoCreateInstanceAsAdmin() failed", static_cast<int>(hr));
     if (!object) {
       hr = E_FAIL;
       KL_THROW(hr, kStartLegacyService, "EXCEPTION - %s", "pHelper is NULL");
     }
     hr = object.get()->StartOnAltPipe();
-    if (FAILED(hr)) KL_THROW(hr, kStartLegacyService, "EXCEPTION - %s, %d", "pHelper->StartOnAltPipe() failed", hr);
+    if (FAILED(hr)) KL_THROW(hr, kStartLegacyService, "EXCEPTION - %s, %d", "pHelper->StartOnAltPipe() failed", static_cast<int>(hr));
   });
   if (FAILED(hr)) return hr;
   return failure ? E_FAIL : S_OK;
@@ -114,11 +114,11 @@ bool USmartUpdateEx::StartPerUserService(int serviceType) {
     const IID perUser = CatalogueGuid(kPerUserServiceHelperInterfaceId, kStartPerUserService);
     kit::UniqueCom<IPerUserServiceHelper> object;
     HRESULT hr = CoCreateInstance(helper, nullptr, CLSCTX_LOCAL_SERVER, perUser, reinterpret_cast<void**>(object.put()));
-    if (FAILED(hr)) KL_THROW(hr, kStartPerUserService, "EXCEPTION - %s, %d", "CoCreateInstance() failed", hr);
+    if (FAILED(hr)) KL_THROW(hr, kStartPerUserService, "EXCEPTION - %s, %d", "CoCreateInstance() failed", static_cast<int>(hr));
     if (!object) KL_THROW(E_FAIL, kStartPerUserService, "EXCEPTION - %s", "pHelper is NULL");
     const LONG selector = static_cast<PipeKind>(serviceType) == PipeKind::kMediumIntegrity ? 2 : 1;
     hr = object.get()->StartAsUser(m_hWnd, selector);
-    if (FAILED(hr)) KL_THROW(hr, kStartPerUserService, "EXCEPTION - %s, %d", "pHelper->StartAsUser() failed", hr);
+    if (FAILED(hr)) KL_THROW(hr, kStartPerUserService, "EXCEPTION - %s, %d", "pHelper->StartAsUser() failed", static_cast<int>(hr));
   });
   return failure == 0;
 }
