@@ -46,8 +46,8 @@ std::int32_t RunInstaller(HINSTANCE instance, LPSTR commandLineTail) {
   g_cSmartUpdate.m_hWnd = progress;
   g_cSmartUpdate.m_bSilent = options.silent;
   g_cSmartUpdate.m_bCheckCodebase = false;
-  g_cSmartUpdate.m_cKitLoader.m_bPerUserAllowed =
-      !IsWindowsVersionAtLeast(6, 0, 0) || uGetProcessIntegrityLevel(GetCurrentProcess()) < kIntegrityHigh;
+  g_cSmartUpdate.m_cKitLoader.SetPerUserAllowed(!IsWindowsVersionAtLeast(6, 0, 0) ||
+                                                uGetProcessIntegrityLevel(GetCurrentProcess()) < kIntegrityHigh);
 
   PackageRequest request;
   UStringPairList packages = options.packages;

@@ -68,7 +68,7 @@ int USmartUpdateEx::InstallControl(const char* classId, const char* codebase, co
   m_iRecordedResult = -1;
   m_bReported = false;
   // The installer's stop belongs to this request from here on.
-  m_cKitLoader.m_bRequestToStop = false;
+  m_cKitLoader.SetRequestToStop(false);
 
   // Start suspended so the handle is recorded before the worker can release it.
   unsigned threadId = 0;
@@ -160,7 +160,7 @@ void USmartUpdateEx::CleanTempFolder() {
 
 void USmartUpdateEx::Stop(BOOL wait) {
   static const char kFunction[] = "USmartUpdateEx::Stop()";
-  m_cKitLoader.m_bRequestToStop = true;
+  m_cKitLoader.SetRequestToStop(true);
   const bool running = m_hThread.load() != nullptr;
   m_bRequestToStop = running;
   if (!m_hWaitHandle) return;

@@ -137,7 +137,7 @@ std::int32_t USmartUpdateEx::RunObjectProc() {
     const bool serviceUpdate = IsServiceUpdateClass(classId);
     if (serviceUpdate)
       LogRecord(kLogTrace, kRunObjectProc, UMessage::Format("%1, %2", "update Service itself", m_strClassId));
-    const bool perUserAllowed = m_cKitLoader.m_bPerUserAllowed && !IsServiceClass(classId);
+    const bool perUserAllowed = m_cKitLoader.PerUserAllowed() && !IsServiceClass(classId);
 
     // A run killed in the middle of an installation leaves the files it
     // moved aside; the next run removes them, also when nothing is installed.

@@ -163,7 +163,7 @@ TEST_F(EngineProtocol, StopWithoutWaitingReturnsAtOnceAndTheWorkerSeesTheRequest
     started.Set();
     for (int i = 0; i < 1000; ++i) {
       if (int rc = e.CheckStopRequest(0)) {
-        installerSawStop = e.m_cKitLoader.m_bRequestToStop.load();
+        installerSawStop = e.m_cKitLoader.RequestToStop();
         return rc;
       }
       Sleep(10);
