@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
       break;
     }
     UKitLoader loader;
-    loader.m_bUIAllowed = false;
+    loader.SetUIAllowed(false);
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
     result = loader.Install((folder + "\\a\\bench.cab").c_str(), 1, nullptr);

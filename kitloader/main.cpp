@@ -52,8 +52,8 @@ void ConfigureEngine(HWND progress, bool silent) {
   g_cSmartUpdate.SetWindow(progress);
   g_cSmartUpdate.SetSilent(silent);
   g_cSmartUpdate.SetCheckCodebase(false);
-  g_cSmartUpdate.KitLoader().m_bPerUserAllowed =
-      !IsWindowsVersionAtLeast(6, 0, 0) || uGetProcessIntegrityLevel(GetCurrentProcess()) < kIntegrityHigh;
+  g_cSmartUpdate.KitLoader().SetPerUserAllowed(!IsWindowsVersionAtLeast(6, 0, 0) ||
+                                                uGetProcessIntegrityLevel(GetCurrentProcess()) < kIntegrityHigh);
 }
 
 // The packages of the command line, or of the [CabFiles] section of

@@ -4,16 +4,14 @@
 #include <windows.h>
 
 #include <atomic>
-#include <map>
-#include <set>
-#include <string>
 #include <vector>
 
-#include "cabinstaller/install_rollback.h"
+#include "cabinstaller/file_section.h"
+#include "cabinstaller/install_scope.h"
+#include "cabinstaller/install_state.h"
+#include "cabinstaller/staged_files.h"
 #include "foundation/UClasses.h"
-#include "foundation/file_digest.h"
 #include "foundation/string_lists.h"
-#include "foundation/temp_folders.h"
 
 class UKitLoader : public UObject {
  public:
@@ -40,9 +38,10 @@ class UKitLoader : public UObject {
   // installation is allowed at all), otherwise 1 per machine.
   int GetInstallScope(const char* infPath);
 
-  // Places the file of one [Add.Code] entry. With checkOnly nothing is
-  // copied: an installed file that must be replaced is deleted, and one that
-  // cannot be deleted gives kLockedFile. 0 or an error code.
+  // Places the file of one [Add.Code] entry: the check pass (checkOnly)
+  // copies nothing and reports an installed file that must be replaced but
+  // cannot be freed as kLockedFile; the install pass places the file and
+  // registers a control. 0 or an error code.
   int ProcessSection(UStringPairList& addCode, const UStringPairList* section, const char* cabFolder,
                      const char* sectionName, const char* infPath, int scope, bool checkOnly);
 
@@ -92,7 +91,7 @@ class UKitLoader : public UObject {
   // file times and basic attributes; a cabinet whose stored names would
   // leave that folder is refused before anything is written. 0; 2 (no path,
   // cannot open, extraction failed or stopped); 8 (no cabinet library);
-  // 87 (not a cabinet); 161 (a stored name is unsafe). Sets m_strCabFolder.
+  // 87 (not a cabinet); 161 (a stored name is unsafe). Sets CabFolder().
   int ExtractCAB(const char* cabPath);
 
   // The cabinet library's file notifications: open the output file of a
@@ -102,24 +101,106 @@ class UKitLoader : public UObject {
   int CloseExtractedFile(int fd, const char* storedName, unsigned short date, unsigned short time,
                          unsigned short attributes);
 
+  // Settings the update engine (or another caller) gives before an
+  // installation: whether message boxes may be shown, whether the INF may
+  // ask for a per-user installation at all, and the package's codebase.
+  void SetUIAllowed(bool allowed) { m_bUIAllowed = allowed; }
+  void SetPerUserAllowed(bool allowed) { m_bPerUserAllowed = allowed; }
+  bool PerUserAllowed() const { return m_bPerUserAllowed; }
+  void SetCodebase(const UString& codebase) { m_strCodebase = codebase; }
+
+  // The stop request: set from another thread; tested between [Add.Code]
+  // entries, by the extraction and while a hook's program runs.
+  void SetRequestToStop(bool stop) { m_bRequestToStop = stop; }
+  bool RequestToStop() const { return m_bRequestToStop.load(); }
+
+  // What the last extraction and installation left: the folder of the
+  // cabinet (ending with a backslash), the default target folder, and the
+  // last action a hook recorded (kept from one package to the next).
+  const UString& CabFolder() const { return m_strCabFolder; }
+  const UString& TargetFolder() const { return m_state.TargetFolder(); }
+  const UString& Action() const { return m_strAction; }
+
+  // Placing sections outside Install (ProcessSection on its own): the
+  // target folder to place into, and making what was placed final.
+  void SetTargetFolder(const UString& folder) { m_state.SetTargetFolder(folder); }
+  void CommitPlacements() { m_state.Rollback().Commit(); }
+
+ private:
+  // What placing one [Add.Code] entry's file comes to.
+  enum class PlacementAction {
+    kNothing,     // the entry places no file, or the installed one stays
+    kReregister,  // the installed control stays and is registered again
+    kReplace,     // the file is placed (and a control registered)
+  };
+  // Where one entry's file comes from and goes, worked out alike by both
+  // passes.
+  struct PlacementPlan {
+    FileSectionKeys keys;
+    UString name;  // the section's name
+    UString sourcePath, destFolder, destPath;
+    bool named = false;    // destPath is the file's own name below destFolder
+    bool control = false;  // a class to register
+    PlacementAction action = PlacementAction::kNothing;
+  };
+
+  // The install driver's steps.
+  int InstallPackage(const UString& cabPath, int flags);
+  void ExtractPackage(const UString& cabPath);
+  UString PackageInfPath(const UString& cabFolder, const UString& cabName);
+  InstallScope ChooseTarget(int scope, int flags);
+  int ReplayRecordedAction(const UString& cabFolder);
+  void PlaceCodeFiles(UStringPairList& addCode, const UString& infPath, InstallScope scope);
+  void CheckCodeList(UStringPairList& addCode, std::vector<UStringPairList>& sections,
+                     const UStringList* sectionNames, const char* infPath, bool* locked);
+  void InstallCodeList(UStringPairList& addCode, const std::vector<UStringPairList>& sections, const char* infPath,
+                       InstallScope scope);
+  void SwitchToConflictFolder(InstallScope scope);
+  void CreateTargetFolder();
+  bool RunSetupHooks(const UString& cabFolder, const UString& infPath);
+  void ThrowIfStopped();
+
+  // File placement: both passes over one plan.
+  int CheckSection(const UStringPairList* section, const char* cabFolder, const char* sectionName,
+                   const char* infPath);
+  int InstallSection(UStringPairList& addCode, const UStringPairList* section, const char* cabFolder,
+                     const char* sectionName, const char* infPath, InstallScope scope);
+  bool SectionToPlace(const UStringPairList* section, const char* cabFolder, const UString& name,
+                      const char* infPath, int* result);
+  int LocateFile(const UStringPairList& section, const char* cabFolder, const UString& name, PlacementPlan* plan);
+  int ResolveDestination(PlacementPlan* plan);
+  DWORD ExtractedVersion(const UString& sourcePath, DWORD* high, DWORD* low);
+  int DecidePlacement(PlacementPlan* plan);
+  int CheckReplaceable(const PlacementPlan& plan);
+  int PlaceFile(const PlacementPlan& plan, const char* cabFolder, const char* infPath);
+  int CopyVerifiedFile(const PlacementPlan& plan);
+  int RegisterControl(const PlacementPlan& plan, UStringPairList& addCode, const char* infPath, InstallScope scope);
+  int CopyPackageFile(const UString& source, const UString& destination, const char* sectionName);
+  UString CommonPath(const UString& fileName);
+
+  // Hooks and actions.
+  int InstallInfSection(const char* extractFolder, const char* infPath);
+  int RunCommand(const char* extractFolder, const char* objectFolder);
+  void WaitForCommand(HANDLE process);
+  void RecordExitCode(HANDLE process, const UString& commandLine);
+  static UINT CALLBACK InstallQueueCallback(PVOID context, UINT notification, UINT_PTR param1, UINT_PTR param2);
+  static UINT CALLBACK FallbackQueueCallback(PVOID context, UINT notification, UINT_PTR param1, UINT_PTR param2);
+  UINT AnswerQuietly(UINT notification, UINT_PTR param1);
+
+  // Saves what registering a control may change: its class, type library
+  // and program names, and its record, in both hives.
+  void SaveRegistration(const UString& classId);
+
+  // The staged files' check, with this installation's folders.
+  DWORD HoldVerifiedFile(const UString& path, kit::UniqueFile* held, kit::Sha256Digest* digest = nullptr);
+  DWORD HoldAllExtracted(std::vector<kit::UniqueFile>* held);
+
   // The folder of the cabinet being extracted, ending with a backslash.
   UString m_strCabFolder;
-
-  // The default target folder of the current (or last) installation.
-  UString m_strTargetFolder;
-  // The installation's own temporary folder, removed when it ends, and what
-  // keeps it in place until then.
-  UString m_strTempFolder;
-  TempFolderHold m_tempFolderHold;
   // The last action recorded by a hook and its INF file; kept from one
   // package to the next.
   UString m_strAction;
   UString m_strActionInfFile;
-  // What this installation changed: undone by Install when it fails or is
-  // cancelled, made final when it succeeds.
-  InstallRollback m_rollback;
-  // The accumulated result of the actions of this installation.
-  int m_nActionResult = 0;
   void* m_pQueueContext = nullptr;
   // The failure for which this installer stopped the file queue of the INF
   // section being installed (a question nobody could answer); 0 otherwise.
@@ -129,56 +210,15 @@ class UKitLoader : public UObject {
   UString m_strOSName;
   UString m_strLanguageId;
 
-  // Settings written by the update engine before an installation.
+  // Settings written before an installation.
   std::atomic<bool> m_bRequestToStop{false};
   HWND m_hWndOwner = nullptr;
   bool m_bPerUserAllowed = false;
   bool m_bUIAllowed = true;
   UString m_strCodebase;
 
- private:
-  int InstallPackage(const UString& cabPath, int flags);
-  int ChooseTarget(int scope, int flags);
-  void ProcessCodeList(UStringPairList& addCode, std::vector<UStringPairList>& sections,
-                       const UStringList* sectionNames, const char* infPath, int scope, bool checkOnly, bool* locked);
-  void SwitchToConflictFolder(int scope);
-  int CopyPackageFile(const UString& source, const UString& destination, const char* sectionName);
-  int InstallInfSection(const char* extractFolder, const char* infPath);
-  int RunCommand(const char* extractFolder, const char* objectFolder);
-  UString CommonPath(const UString& fileName);
-  // Saves what registering a control may change: its class, type library
-  // and program names, and its record, in both hives.
-  void SaveRegistration(const UString& classId);
-
-  // What is placed is what was verified: every file's SHA-256 as it streamed
-  // out of the cabinet (and of each copy this installation placed), by its
-  // folded full path. A file is checked against it, and held open with read
-  // sharing only, before it is copied, registered or started.
-  std::map<std::string, kit::Sha256Digest> m_digests;
-  // The package INF, checked once extraction is over and held until the end.
-  kit::UniqueFile m_heldInf;
-  static std::string DigestKey(const UString& path);
-  // Opens a file of the extraction, or one placed from it, (never through a
-  // link) for reading with read sharing only and checks its content against
-  // its recorded digest: 0 with the file in *held (and its digest in
-  // *digest), or TRUST_E_BAD_DIGEST, logged. A file outside both folders,
-  // or one that neither stands nor was extracted: 0 with nothing held.
-  DWORD HoldVerifiedFile(const UString& path, kit::UniqueFile* held, kit::Sha256Digest* digest = nullptr);
-  // Every extracted file, checked and held: 0 or TRUST_E_BAD_DIGEST.
-  DWORD HoldAllExtracted(std::vector<kit::UniqueFile>* held);
-
-  // What one installation reads once (reset when it starts): the names in
-  // the system and Windows folders, where each file name was found there
-  // (empty: nowhere), so both passes place a file alike, and the version of
-  // each extracted file.
-  struct InstallReads {
-    bool foldersListed = false;
-    UString systemFolder, windowsFolder;
-    std::set<std::string> systemNames, windowsNames;
-    std::map<std::string, UString> commonPaths;
-    std::map<std::string, std::pair<DWORD, DWORD>> versions;
-    std::vector<UString> entrySections;  // each [Add.Code] entry's section, as listed
-    std::set<std::string> lockedPaths;   // files the check pass could not delete, folded
-  };
-  InstallReads m_reads;
+  // The current (or last) installation, and the digests of what its
+  // extraction wrote.
+  InstallState m_state;
+  StagedFiles m_staged;
 };

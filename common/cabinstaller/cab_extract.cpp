@@ -138,7 +138,7 @@ UString CheckStoredNames(const char* cabPath, std::size_t folderLength) {
   return UString(cab::CheckStoredNames(read, static_cast<std::uint64_t>(fileSize.QuadPart), folderLength).c_str());
 }
 
-bool StopRequested(const UKitLoader* loader) { return loader == nullptr || loader->m_bRequestToStop.load(); }
+bool StopRequested(const UKitLoader* loader) { return loader == nullptr || loader->RequestToStop(); }
 
 FNFDINOTIFY(FdiNotify) {
   UKitLoader* self = static_cast<UKitLoader*>(pfdin->pv);
@@ -223,7 +223,7 @@ int UKitLoader::CloseExtractedFile(int fd, const char* storedName, unsigned shor
   }
   _close(fd);
   const UString path = m_strCabFolder + storedName;
-  if (t_writing) m_digests[DigestKey(path)] = digest;
+  if (t_writing) m_staged.Record(path, digest);
   SetFileAttributesA(path.c_str(), attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
   return TRUE;
@@ -263,7 +263,7 @@ int UKitLoader::ExtractCAB(const char* cabPath) {
     LogRecord(kLogErrors, kExtract, UMessage::Format("%1, %2, %3", "unsafe file name in cabinet", unsafe, path));
     return ERROR_BAD_PATHNAME;
   }
-  m_digests.clear();
+  m_staged.Clear();
   std::map<int, kit::Sha256> writing;
   t_writing = &writing;
   const BOOL copied = fdi.copy(fdi.context(), const_cast<char*>(cabName.c_str()),

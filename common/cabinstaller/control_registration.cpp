@@ -210,11 +210,11 @@ void UKitLoader::SaveRegistration(const UString& classId) {
   const UString classKey = "Software\\Classes\\CLSID\\" + classId;
   const KnownClass* known = FindKnownClass(classId.c_str());
   for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-    m_rollback.SaveKey(hive, classKey);
+    m_state.Rollback().SaveKey(hive, classKey);
     UString typeLib = SGetRegistryAsString(hive, (classKey + "\\TypeLib").c_str(), "", "", 0, 0);
     if (typeLib.empty() && known && known->typeLibId) typeLib = known->typeLibId;
     if (typeLib.length() > 2 && typeLib[0] == '{' && typeLib.str().find('\\') == std::string::npos)
-      m_rollback.SaveKey(hive, "Software\\Classes\\TypeLib\\" + typeLib);
+      m_state.Rollback().SaveKey(hive, "Software\\Classes\\TypeLib\\" + typeLib);
     for (const char* link : {"\\ProgID", "\\VersionIndependentProgID"}) {
       // A program name is a key of its own below the classes, never one of
       // the lists every class shares.
@@ -222,9 +222,9 @@ void UKitLoader::SaveRegistration(const UString& classId) {
       if (name.empty() || name.str().find('\\') != std::string::npos || name.EqualsNoCase("CLSID") ||
           name.EqualsNoCase("TypeLib") || name.EqualsNoCase("Interface") || name.EqualsNoCase("AppID"))
         continue;
-      m_rollback.SaveKey(hive, "Software\\Classes\\" + name);
+      m_state.Rollback().SaveKey(hive, "Software\\Classes\\" + name);
     }
-    m_rollback.SaveKey(hive, DistributionUnitKey(classId));
+    m_state.Rollback().SaveKey(hive, DistributionUnitKey(classId));
   }
 }
 

@@ -5,6 +5,8 @@
 // and the next removal finishes the job.
 #include <windows.h>
 
+#include <functional>
+
 #include "cabinstaller/UKitLoader.h"
 #include "cabinstaller/distribution_unit_rules.h"
 #include "foundation/handles.h"
@@ -18,7 +20,7 @@ namespace {
 const char kRemove[] = "UKitLoader::RemoveDistributionUnit()";
 const char kOwnerValue[] = ".Owner";
 
-HKEY HiveOf(int scope) { return scope == 2 ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
+HKEY HiveOf(InstallScope scope) { return scope == InstallScope::kUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
 
 bool ReadText(HKEY parent, const char* key, const char* name, UString* text) {
   char data[4096] = {};
@@ -44,7 +46,7 @@ bool Listed(const UStringList& list, const UString& item) {
 
 // The folders a removal of one scope may act in, as their final paths.
 struct RemovalFolders {
-  int scope;
+  InstallScope scope;
   UString own;     // the scope's Downloaded Program Files folder
   UString system;  // the system folder
 };
@@ -67,9 +69,9 @@ UString FinalPath(const UString& path, bool* link, bool* present, kit::FileIdent
   return UString(final.c_str());
 }
 
-RemovalFolders FoldersOf(int scope) {
+RemovalFolders FoldersOf(InstallScope scope) {
   bool ownLink = false, systemLink = false, present = false;
-  const UString own = scope == 2 ? SGetUserDownloadedProgramFilesFolder(false) : SGetDownloadedProgramFilesFolder();
+  const UString own = scope == InstallScope::kUser ? SGetUserDownloadedProgramFilesFolder(false) : SGetDownloadedProgramFilesFolder();
   const UString ownFinal = own.empty() ? UString() : FinalPath(own, &ownLink, &present, nullptr);
   const UString system = FinalPath(SGetSystemDirectory(), &systemLink, &present, nullptr);
   // A folder that is itself a link leads elsewhere: nothing is inside it.
@@ -83,12 +85,12 @@ bool MayTouch(const RemovalFolders& folders, const UString& path, bool machineCo
               kit::FileIdentity* identity) {
   bool link = false;
   const UString final = FinalPath(path, &link, present, identity);
-  return !link && RemovalMayTouch(final, folders.own, folders.system, folders.scope == 1 && machineCount);
+  return !link && RemovalMayTouch(final, folders.own, folders.system, folders.scope == InstallScope::kMachine && machineCount);
 }
 
-bool MachineCountKept(int scope, const UString& path) {
+bool MachineCountKept(InstallScope scope, const UString& path) {
   DWORD count = 0, size = sizeof count;
-  return scope == 1 && RegGetValueA(HKEY_LOCAL_MACHINE, kSharedDllsKey, path.c_str(), RRF_RT_REG_DWORD, nullptr,
+  return scope == InstallScope::kMachine && RegGetValueA(HKEY_LOCAL_MACHINE, kSharedDllsKey, path.c_str(), RRF_RT_REG_DWORD, nullptr,
                                     &count, &size) == ERROR_SUCCESS;
 }
 
@@ -108,11 +110,12 @@ DWORD DeleteOrSchedule(const RemovalFolders& folders, const UString& path, bool 
   if (!present) return 0;
   const DWORD error = kit::DeleteNoFollow(path.c_str(), &identity);
   if (error == 0 || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return 0;
-  if (folders.scope == 1 && MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+  const bool machine = folders.scope == InstallScope::kMachine;
+  if (machine && MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
     LogRecord(kLogWarnings, kRemove, UMessage::Format("%1, %2, %3", "file in use, deleted at the next restart", path, error));
     return ERROR_SUCCESS_REBOOT_REQUIRED;
   }
-  const DWORD scheduleError = folders.scope == 1 ? GetLastError() : error;
+  const DWORD scheduleError = machine ? GetLastError() : error;
   LogRecord(kLogErrors, kRemove, UMessage::Format("%1, %2, %3", "cannot delete file", path, scheduleError));
   return scheduleError ? scheduleError : error;
 }
@@ -196,16 +199,111 @@ bool InfCopySharedByAnotherRecord(HKEY hive, const UString& classId, const UStri
   return false;
 }
 
+// The files a class's record lists; false when the hive has no record of
+// the class. A record without its file list was never finished, or its
+// removal went as far as deleting the list: either way there is nothing of
+// its files to undo; only the record itself is left.
+bool ReadRecordedFiles(HKEY hive, const UString& classId, const UString& record, UStringList* recorded) {
+  if (classId.empty()) return false;
+  kit::UniqueKey files;
+  if (RegOpenKeyExA(hive, (record + "\\Contains\\Files").c_str(), 0, KEY_READ, files.put()) == ERROR_SUCCESS) {
+    *recorded = RegistryValueNames(files.get());
+    return true;
+  }
+  kit::UniqueKey present;
+  return RegOpenKeyExA(hive, record.c_str(), 0, KEY_READ, present.put()) == ERROR_SUCCESS;
+}
+
+UString ClassKeyOf(const UString& classId) { return "Software\\Classes\\CLSID\\" + classId; }
+
+// What became of the registration of the class's server.
+enum class ServerRemoval {
+  kNone,          // no registered server among the record's files
+  kOutside,       // the server lies outside the control's folder: never loaded
+  kShared,        // other classes share the server: only this class's key went
+  kUnregistered,  // the server unregistered itself
+  kRefused,       // the server refused to unregister
+};
+
+// The class's server, when the record lists it: a server that other classes
+// still share only loses this class's key, as its own unregistration would
+// take theirs too; otherwise `unregister` runs it.
+ServerRemoval RemoveServer(const RemovalFolders& folders, HKEY hive, const UString& classId,
+                           const UStringList& recorded, const std::function<int(const UString&)>& unregister) {
+  UString server;
+  const UString classKey = ClassKeyOf(classId);
+  if (!ReadText(hive, (classKey + "\\InprocServer32").c_str(), nullptr, &server) || !Listed(recorded, server)) {
+    LogRecord(kLogTrace, kRemove, UMessage::Format("%1, %2", "no registered server of the record's files", classKey));
+    return ServerRemoval::kNone;
+  }
+  kit::UniqueKey usage;
+  RegOpenKeyExA(hive, ModuleUsageKey(server).c_str(), 0, KEY_READ, usage.put());
+  bool present = false;
+  if (!MayTouch(folders, server, MachineCountKept(folders.scope, server), &present, nullptr)) {
+    // Never loaded: its unregistration would run whatever it is.
+    LogRecord(kLogErrors, kRemove, UMessage::Format("%1, %2", "server outside the control's folder, not loaded", server));
+    return ServerRemoval::kOutside;
+  }
+  if (usage && OtherOwners(RegistryValueNames(usage.get()), classId) > 0) {
+    LogRecord(kLogTrace, kRemove, UMessage::Format("%1, %2", "server shared by other classes, class key removed", server));
+    RegDeleteTreeA(hive, classKey.c_str());
+    return ServerRemoval::kShared;
+  }
+  const int refused = unregister(server);
+  if (refused == 0) return ServerRemoval::kUnregistered;
+  LogRecord(kLogErrors, kRemove,
+            UMessage::Format("%1, %2, %3", "the control refused to unregister", server,
+                             UString::Format("0x%08lX", static_cast<unsigned long>(refused))));
+  return ServerRemoval::kRefused;
+}
+
+// Notes a step's result: a restart needed is remembered, any other nonzero
+// result ends the removal.
+bool StepDone(DWORD result, bool* restart) {
+  if (result == ERROR_SUCCESS_REBOOT_REQUIRED) *restart = true;
+  return result == 0 || result == ERROR_SUCCESS_REBOOT_REQUIRED;
+}
+
+// The INF copy, when it lies beside the record's files and no other record
+// names it. 0, ERROR_SUCCESS_REBOOT_REQUIRED or the error of the file.
+DWORD RemoveInfCopy(const RemovalFolders& folders, HKEY hive, const UString& classId, const UString& record,
+                    const UStringList& recorded) {
+  UString infCopy;
+  if (!ReadText(hive, (record + "\\DownloadInformation").c_str(), "INF", &infCopy) || infCopy.empty()) return 0;
+  bool besideFiles = false;
+  for (const UString& file : recorded) besideFiles = besideFiles || FolderOf(file).EqualsNoCase(FolderOf(infCopy).c_str());
+  if (!besideFiles || InfCopySharedByAnotherRecord(hive, classId, infCopy)) return 0;
+  return DeleteOrSchedule(folders, infCopy, false);
+}
+
+// The files, last listed first, then the INF copy, the pre-approved entry
+// and the record. 0, ERROR_SUCCESS_REBOOT_REQUIRED or the error of a file.
+DWORD RemoveFilesAndRecord(const RemovalFolders& folders, HKEY hive, const UString& classId, const UString& record,
+                           const UStringList& recorded) {
+  bool restart = false;
+  for (auto it = recorded.rbegin(); it != recorded.rend(); ++it) {
+    const DWORD r = ReleaseFile(folders, hive, *it, classId);
+    if (!StepDone(r, &restart)) return r;
+  }
+  const DWORD r = RemoveInfCopy(folders, hive, classId, record, recorded);
+  if (!StepDone(r, &restart)) return r;
+  RegDeleteKeyA(hive, ("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Ext\\PreApproved\\" + classId).c_str());
+  RegDeleteTreeA(hive, record.c_str());
+  LogRecord(kLogTrace, kRemove, UMessage::Format("%1, %2, %3", "control removed", classId, restart ? 3010 : 0));
+  return restart ? ERROR_SUCCESS_REBOOT_REQUIRED : 0;
+}
+
 }  // namespace
 
-int UKitLoader::RemoveDistributionUnit(int scope, const char* classIdText, bool force) {
+int UKitLoader::RemoveDistributionUnit(int scopeNumber, const char* classIdText, bool force) {
   int result = 0;
   CatchAndLog(KL_CATCH_SITE("UKitLoader::RemoveDistributionUnit", "UKitLoader::RemoveDistributionUnit()"), result, [&] {
+    const InstallScope scope = ScopeOfNumber(scopeNumber);
     const HKEY hive = HiveOf(scope);
     const UString classId(classIdText), record = DistributionUnitKey(classId);
     // The user's records are the user's to write: an elevated run obeying
     // them would delete and load whatever the user's programs name.
-    if (scope == 2 && uGetProcessIntegrityLevel(GetCurrentProcess()) >= kIntegrityHigh) {
+    if (scope == InstallScope::kUser && uGetProcessIntegrityLevel(GetCurrentProcess()) >= kIntegrityHigh) {
       LogRecord(kLogErrors, kRemove,
                 UMessage::Format("%1, %2", "a control installed for the user is not removed by an elevated run: "
                                            "run kitremove without elevation", classId));
@@ -213,92 +311,26 @@ int UKitLoader::RemoveDistributionUnit(int scope, const char* classIdText, bool 
       return;
     }
     const RemovalFolders folders = FoldersOf(scope);
-    kit::UniqueKey files;
-    if (classId.empty() ||
-        RegOpenKeyExA(hive, (record + "\\Contains\\Files").c_str(), 0, KEY_READ, files.put()) != ERROR_SUCCESS) {
-      // A record without its file list was never finished, or its removal
-      // went as far as deleting the list: either way there is nothing of
-      // its files to undo; only the record itself is left.
-      kit::UniqueKey present;
-      if (classId.empty() || RegOpenKeyExA(hive, record.c_str(), 0, KEY_READ, present.put()) != ERROR_SUCCESS) {
-        LogRecord(kLogErrors, kRemove, UMessage::Format("%1, %2", "no distribution unit", classId));
-        result = ERROR_UNKNOWN_PRODUCT;
+    UStringList recorded;
+    if (!ReadRecordedFiles(hive, classId, record, &recorded)) {
+      LogRecord(kLogErrors, kRemove, UMessage::Format("%1, %2", "no distribution unit", classId));
+      result = ERROR_UNKNOWN_PRODUCT;
+      return;
+    }
+    LogRecord(kLogTrace, kRemove, UMessage::Format("%1, %2, %3", "removing", record, ScopeName(scope)));
+
+    const ServerRemoval server = RemoveServer(folders, hive, classId, recorded, [this, scope](const UString& path) {
+      return scope == InstallScope::kUser ? UnregisterActiveXUser(path.c_str()) : UnregisterActiveX(path.c_str());
+    });
+    if (server == ServerRemoval::kOutside || server == ServerRemoval::kRefused) {
+      if (!force) {
+        result = ERROR_INSTALL_FAILURE;
         return;
       }
+      LogRecord(kLogWarnings, kRemove, UString("removing its files anyway (/f)"));
+      RegDeleteTreeA(hive, ClassKeyOf(classId).c_str());
     }
-    const UStringList recorded = files ? RegistryValueNames(files.get()) : UStringList();
-    files.reset();
-    LogRecord(kLogTrace, kRemove,
-              UMessage::Format("%1, %2, %3", "removing", record, scope == 2 ? "USER" : "MACHINE"));
-
-    // 1. The class. A server that other classes still share only loses this
-    // class's key: its own unregistration would take theirs too.
-    UString server;
-    const UString classKey = "Software\\Classes\\CLSID\\" + classId;
-    if (ReadText(hive, (classKey + "\\InprocServer32").c_str(), nullptr, &server) && Listed(recorded, server)) {
-      kit::UniqueKey usage;
-      RegOpenKeyExA(hive, ModuleUsageKey(server).c_str(), 0, KEY_READ, usage.put());
-      bool present = false;
-      if (!MayTouch(folders, server, MachineCountKept(scope, server), &present, nullptr)) {
-        // Never loaded: its unregistration would run whatever it is.
-        LogRecord(kLogErrors, kRemove, UMessage::Format("%1, %2", "server outside the control's folder, not loaded", server));
-        if (!force) {
-          result = ERROR_INSTALL_FAILURE;
-          return;
-        }
-        LogRecord(kLogWarnings, kRemove, UString("removing its files anyway (/f)"));
-        RegDeleteTreeA(hive, classKey.c_str());
-      } else if (usage && OtherOwners(RegistryValueNames(usage.get()), classId) > 0) {
-        LogRecord(kLogTrace, kRemove, UMessage::Format("%1, %2", "server shared by other classes, class key removed", server));
-        RegDeleteTreeA(hive, classKey.c_str());
-      } else {
-        const int refused = scope == 2 ? UnregisterActiveXUser(server.c_str()) : UnregisterActiveX(server.c_str());
-        if (refused != 0) {
-          LogRecord(kLogErrors, kRemove,
-                    UMessage::Format("%1, %2, %3", "the control refused to unregister", server,
-                                     UString::Format("0x%08lX", static_cast<unsigned long>(refused))));
-          if (!force) {
-            result = ERROR_INSTALL_FAILURE;
-            return;
-          }
-          LogRecord(kLogWarnings, kRemove, UString("removing its files anyway (/f)"));
-          RegDeleteTreeA(hive, classKey.c_str());
-        }
-      }
-    } else {
-      LogRecord(kLogTrace, kRemove, UMessage::Format("%1, %2", "no registered server of the record's files", classKey));
-    }
-
-    // 2. The files, last listed first.
-    bool restart = false;
-    for (auto it = recorded.rbegin(); it != recorded.rend(); ++it) {
-      const DWORD r = ReleaseFile(folders, hive, *it, classId);
-      if (r == ERROR_SUCCESS_REBOOT_REQUIRED) restart = true;
-      else if (r != 0) {
-        result = static_cast<int>(r);
-        return;
-      }
-    }
-
-    // 3. The INF copy (only one beside the record's files), the
-    // pre-approved entry, the record.
-    UString infCopy;
-    if (ReadText(hive, (record + "\\DownloadInformation").c_str(), "INF", &infCopy) && !infCopy.empty()) {
-      bool besideFiles = false;
-      for (const UString& file : recorded) besideFiles = besideFiles || FolderOf(file).EqualsNoCase(FolderOf(infCopy).c_str());
-      if (besideFiles && !InfCopySharedByAnotherRecord(hive, classId, infCopy)) {
-        const DWORD r = DeleteOrSchedule(folders, infCopy, false);
-        if (r == ERROR_SUCCESS_REBOOT_REQUIRED) restart = true;
-        else if (r != 0) {
-          result = static_cast<int>(r);
-          return;
-        }
-      }
-    }
-    RegDeleteKeyA(hive, ("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Ext\\PreApproved\\" + classId).c_str());
-    RegDeleteTreeA(hive, record.c_str());
-    LogRecord(kLogTrace, kRemove, UMessage::Format("%1, %2, %3", "control removed", classId, restart ? 3010 : 0));
-    result = restart ? ERROR_SUCCESS_REBOOT_REQUIRED : 0;
+    result = static_cast<int>(RemoveFilesAndRecord(folders, hive, classId, record, recorded));
   });
   return result;
 }
@@ -306,9 +338,9 @@ int UKitLoader::RemoveDistributionUnit(int scope, const char* classIdText, bool 
 int UKitLoader::RecordedScope(const char* classId) {
   if (!classId || !*classId) return 0;
   const UString record = DistributionUnitKey(classId);
-  for (int scope : {2, 1}) {
+  for (InstallScope scope : {InstallScope::kUser, InstallScope::kMachine}) {
     kit::UniqueKey key;
-    if (RegOpenKeyExA(HiveOf(scope), record.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS) return scope;
+    if (RegOpenKeyExA(HiveOf(scope), record.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS) return ScopeNumber(scope);
   }
   return 0;
 }

@@ -85,6 +85,25 @@ void RecordFiles(HKEY hive, HKEY record, const std::vector<RecordedFile>& curren
     RegDeleteValueA(files.get(), stale.c_str());
 }
 
+// The record's own values: the installer, its download information (the
+// codebase and the INF copy) and the installed version.
+void WriteRecordValues(HKEY record, const UString& codebase, const UString& infCopy, const UString& version) {
+  SetText(record, "INSTALLER", "MSICD");
+  const DWORD systemComponent = 0;
+  RegSetValueExA(record, "SystemComponent", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&systemComponent),
+                 sizeof systemComponent);
+  kit::UniqueKey download;
+  if (RegCreateKeyA(record, "DownloadInformation", download.put()) == ERROR_SUCCESS) {
+    SetText(download.get(), "CODEBASE", codebase);
+    SetText(download.get(), "INF", infCopy);
+  }
+  kit::UniqueKey installed;
+  if (RegCreateKeyA(record, "InstalledVersion", installed.put()) == ERROR_SUCCESS) {
+    SetText(installed.get(), nullptr, version);
+    SetText(installed.get(), "LastModified", "");
+  }
+}
+
 }  // namespace
 
 int UKitLoader::RegisterDistributionUnit(int scope, const UStringPairList& addCode, const char* infPath,
@@ -101,10 +120,10 @@ int UKitLoader::RegisterDistributionUnit(int scope, const UStringPairList& addCo
                 // Without a class the record's name would be the parent key
                 // of every record: nothing is written.
                 if (clsid.empty()) return;
-                const HKEY hive = scope == 2 ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+                const HKEY hive = ScopeOfNumber(scope) == InstallScope::kUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
 
                 const UString infCopy = InfCopyPath(folder, inf);
-                m_rollback.PrepareFile(infCopy);
+                m_state.Rollback().PrepareFile(infCopy);
                 CopyFileA(inf.c_str(), infCopy.c_str(), FALSE);
 
                 const UString key = DistributionUnitKey(clsid);
@@ -116,22 +135,7 @@ int UKitLoader::RegisterDistributionUnit(int scope, const UStringPairList& addCo
                   LogRecord(kLogErrors, kRecord, UMessage::Format("%1, %2", "Cannot create registry", key));
                   return;
                 }
-                SetText(record.get(), "INSTALLER", "MSICD");
-                const DWORD systemComponent = 0;
-                RegSetValueExA(record.get(), "SystemComponent", 0, REG_DWORD,
-                               reinterpret_cast<const BYTE*>(&systemComponent), sizeof systemComponent);
-
-                kit::UniqueKey download;
-                if (RegCreateKeyA(record.get(), "DownloadInformation", download.put()) == ERROR_SUCCESS) {
-                  SetText(download.get(), "CODEBASE", UString(codebase));
-                  SetText(download.get(), "INF", infCopy);
-                }
-                kit::UniqueKey installed;
-                if (RegCreateKeyA(record.get(), "InstalledVersion", installed.put()) == ERROR_SUCCESS) {
-                  SetText(installed.get(), nullptr, version);
-                  SetText(installed.get(), "LastModified", "");
-                }
-                installed.reset();
+                WriteRecordValues(record.get(), UString(codebase), infCopy, version);
 
                 // The file list comes last, each file after its shared
                 // records: until it is there the next run finds no record and
@@ -142,8 +146,8 @@ int UKitLoader::RegisterDistributionUnit(int scope, const UStringPairList& addCo
                     [](const UString& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; });
                 for (const RecordedFile& file : current) {
                   if (file.optional || file.path.empty()) continue;
-                  m_rollback.SaveKey(hive, ModuleUsageKey(file.path));
-                  m_rollback.SaveValue(hive, kSharedDlls, file.path);
+                  m_state.Rollback().SaveKey(hive, ModuleUsageKey(file.path));
+                  m_state.Rollback().SaveValue(hive, kSharedDlls, file.path);
                 }
                 RecordFiles(hive, record.get(), current, clsid);
               });

@@ -1,17 +1,19 @@
-// Placing the file of one [Add.Code] entry: where it goes, whether the
-// installed copy must be replaced, delete-before-copy (the check pass only
-// deletes, and reports a file it cannot delete as locked), the copy with the
-// Abort/Retry/Ignore question, then registration and the records of a
-// control.
+// Placing the file of one [Add.Code] entry, in two passes over one plan of
+// where the file comes from and goes and whether the installed copy must be
+// replaced: the check pass only checks that such a copy can be moved aside
+// (and reports one that cannot as locked); the install pass moves it aside,
+// copies with the Abort/Retry/Ignore question (or runs the file's hook), then
+// registers a control and writes its records.
 #include <windows.h>
 
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "cabinstaller/UKitLoader.h"
 #include "cabinstaller/cab_directory.h"
-#include "cabinstaller/file_section.h"
 #include "components/installed_components.h"
 #include "foundation/handles.h"
 #include "foundation/m_folders.h"
@@ -56,6 +58,21 @@ std::set<std::string> FolderNames(const UString& folder) {
   return names;
 }
 
+// The file's own name below a folder, in *destPath; false (logged) for a
+// name that would lead out of the folder.
+bool JoinFileName(const UString& folder, const UString& fileName, UString* destPath) {
+  std::string joined;
+  const std::string unsafe = cab::JoinBelow(folder.str(), fileName.str(), &joined);
+  if (!unsafe.empty())
+    LogRecord(kLogErrors, kPlace, UMessage::Format("%1, %2, %3", "unsafe file name", unsafe.c_str(), folder));
+  *destPath = UString(joined.c_str());
+  return unsafe.empty();
+}
+
+void LogConflict(const UString& path) {
+  LogRecord(kLogWarnings, "UKitLoader::ProcessSection", UMessage::Format("%1, %2", "CONFLICT, cannot delete file:", path));
+}
+
 }  // namespace
 
 // Copies one file, asking the person what to do when the copy fails. 0 when
@@ -97,9 +114,10 @@ int UKitLoader::CopyPackageFile(const UString& source, const UString& destinatio
 // search would read differently (separators, wildcards, a stream, trailing
 // dots or blanks) is searched for as before.
 UString UKitLoader::CommonPath(const UString& fileName) {
+  InstallReads& reads = m_state.Reads();
   const std::string& name = fileName.str();
-  const auto known = m_reads.commonPaths.find(name);
-  if (known != m_reads.commonPaths.end()) return known->second;
+  const auto known = reads.commonPaths.find(name);
+  if (known != reads.commonPaths.end()) return known->second;
   UString path;
   if (name.empty() || name.find_first_of("\\/*?:") != std::string::npos || name.back() == '.' || name.back() == ' ') {
     LookupCommonPath(path, fileName.c_str(), nullptr);
@@ -110,223 +128,292 @@ UString UKitLoader::CommonPath(const UString& fileName) {
       path = "";
     }
   } else {
-    if (!m_reads.foldersListed) {
-      m_reads.systemFolder = SGetSystemDirectory();
-      m_reads.windowsFolder = SGetSystemWindowsDirectory();
-      m_reads.systemNames = FolderNames(m_reads.systemFolder);
-      m_reads.windowsNames = FolderNames(m_reads.windowsFolder);
-      m_reads.foldersListed = true;
+    if (!reads.foldersListed) {
+      reads.systemFolder = SGetSystemDirectory();
+      reads.windowsFolder = SGetSystemWindowsDirectory();
+      reads.systemNames = FolderNames(reads.systemFolder);
+      reads.windowsNames = FolderNames(reads.windowsFolder);
+      reads.foldersListed = true;
     }
     const std::string folded = FoldedName(name);
-    if (m_reads.systemNames.count(folded)) {
-      path = SAddTrailingBackslash(m_reads.systemFolder) + fileName;
-    } else if (m_reads.windowsNames.count(folded)) {
-      path = SAddTrailingBackslash(m_reads.windowsFolder) + fileName;
+    if (reads.systemNames.count(folded)) {
+      path = SAddTrailingBackslash(reads.systemFolder) + fileName;
+    } else if (reads.windowsNames.count(folded)) {
+      path = SAddTrailingBackslash(reads.windowsFolder) + fileName;
     }
   }
-  m_reads.commonPaths.emplace(name, path);
+  reads.commonPaths.emplace(name, path);
   return path;
 }
 
 int UKitLoader::ProcessSection(UStringPairList& addCode, const UStringPairList* section, const char* cabFolder,
                                const char* sectionName, const char* infPath, int scope, bool checkOnly) {
+  if (checkOnly) return CheckSection(section, cabFolder, sectionName, infPath);
+  return InstallSection(addCode, section, cabFolder, sectionName, infPath, ScopeOfNumber(scope));
+}
+
+// The check pass: nothing is copied; an installed file that must be
+// replaced but that another handle keeps from being moved is locked.
+int UKitLoader::CheckSection(const UStringPairList* section, const char* cabFolder, const char* sectionName,
+                             const char* infPath) {
+  const UString name(sectionName);
+  int result = 0;
+  if (!SectionToPlace(section, cabFolder, name, infPath, &result)) return result;
+  CatchAndLog(KL_CATCH_SITE("UKitLoader::ProcessSection", kPlace), result, [&] {
+    PlacementPlan plan;
+    result = LocateFile(*section, cabFolder, name, &plan);
+    if (result != 0 || PlacesNoFile(plan.keys)) return;
+    result = DecidePlacement(&plan);
+    if (result == 0 && plan.action == PlacementAction::kReplace) result = CheckReplaceable(plan);
+  });
+  return result;
+}
+
+// The install pass: the file is placed (by a copy or its hook) and a control
+// registered and recorded.
+int UKitLoader::InstallSection(UStringPairList& addCode, const UStringPairList* section, const char* cabFolder,
+                               const char* sectionName, const char* infPath, InstallScope scope) {
+  const UString name(sectionName);
+  int result = 0;
+  if (!SectionToPlace(section, cabFolder, name, infPath, &result)) return result;
+  CatchAndLog(KL_CATCH_SITE("UKitLoader::ProcessSection", kPlace), result, [&] {
+    PlacementPlan plan;
+    result = LocateFile(*section, cabFolder, name, &plan);
+    if (result != 0 || PlacesNoFile(plan.keys)) return;
+    // A file the check pass found locked (also a shared one in the system
+    // folder) goes to the Conflict folder the installation switched to.
+    if (m_state.IsLocked(FoldedName(plan.destPath.str()))) {
+      plan.destFolder = m_state.TargetFolder();
+      plan.named = true;
+      if (!JoinFileName(plan.destFolder, plan.keys.fileName, &plan.destPath)) {
+        result = ERROR_BAD_PATHNAME;
+        return;
+      }
+    }
+    result = DecidePlacement(&plan);
+    if (result == 0 && plan.action == PlacementAction::kReplace) result = PlaceFile(plan, cabFolder, infPath);
+    if (result == 0 && plan.action != PlacementAction::kNothing && plan.control)
+      result = RegisterControl(plan, addCode, infPath, scope);
+  });
+  return result;
+}
+
+// The checks both passes make before they look at the section's keys;
+// false, with the result in *result, when the section places nothing.
+bool UKitLoader::SectionToPlace(const UStringPairList* section, const char* cabFolder, const UString& name,
+                                const char* infPath, int* result) {
+  *result = 0;
   if (!section || !infPath) {
     LogRecord(kLogErrors, kPlace, UString("invalid args"));
-    return ERROR_INVALID_PARAMETER;
+    *result = ERROR_INVALID_PARAMETER;
+    return false;
   }
-  const UString name(sectionName);
   if (section->empty()) {
     LogRecord(kLogTrace, kPlace, UMessage::Format("%1, %2", "section is empty", name));
-    return 0;
+    return false;
   }
   if (!cabFolder || !*cabFolder) LogRecord(kLogErrors, kPlace, UString("invalid args (szPath is empty)"));
   LogRecord(kLogTrace, kPlace, UMessage::Format("%1, %2", "processing", name));
+  return true;
+}
 
-  int result = 0;
-  CatchAndLog(KL_CATCH_SITE("UKitLoader::ProcessSection", kPlace), result, [&] {
-    const FileSectionKeys keys = ReadFileSectionKeys(*section, name);
-    if (PlacesNoFile(keys)) {
-      LogRecord(kLogTrace, kPlace, UMessage::Format("%1, %2", "nothing to do", name));
-      return;
+// The section's keys, where the file comes from and where it goes. 0 (also
+// for an entry that places no file, logged) or ERROR_BAD_PATHNAME for a
+// name or folder that would lead elsewhere.
+int UKitLoader::LocateFile(const UStringPairList& section, const char* cabFolder, const UString& name,
+                           PlacementPlan* plan) {
+  plan->name = name;
+  plan->keys = ReadFileSectionKeys(section, name);
+  if (PlacesNoFile(plan->keys)) {
+    LogRecord(kLogTrace, kPlace, UMessage::Format("%1, %2", "nothing to do", name));
+    return 0;
+  }
+  // Every name joins a folder: the file name the extraction folder and the
+  // destination, the section's name the system and Windows folders (the
+  // lookup of a shared file).
+  const std::pair<const UString*, const char*> names[] = {{&plan->keys.fileName, "unsafe file name"},
+                                                          {&plan->name, "unsafe section name"}};
+  for (const auto& [text, what] : names) {
+    std::string joined;
+    const std::string unsafe = cab::JoinBelow(cabFolder ? cabFolder : "", text->str(), &joined);
+    if (!unsafe.empty()) {
+      LogRecord(kLogErrors, kPlace, UMessage::Format("%1, %2, %3", what, unsafe.c_str(), *text));
+      return ERROR_BAD_PATHNAME;
     }
-    // Every name joins a folder: the file name the extraction folder and the
-    // destination, the section's name the system and Windows folders (the
-    // lookup of a shared file).
-    UString sourcePath;
-    const std::pair<const UString*, const char*> names[] = {{&keys.fileName, "unsafe file name"},
-                                                            {&name, "unsafe section name"}};
-    for (const auto& [text, what] : names) {
-      std::string joined;
-      const std::string unsafe = cab::JoinBelow(cabFolder ? cabFolder : "", text->str(), &joined);
-      if (!unsafe.empty()) {
-        LogRecord(kLogErrors, kPlace, UMessage::Format("%1, %2, %3", what, unsafe.c_str(), *text));
-        result = ERROR_BAD_PATHNAME;
-        return;
-      }
-      if (text == &keys.fileName) sourcePath = UString(joined.c_str());
-    }
+    if (text == &plan->keys.fileName) plan->sourcePath = UString(joined.c_str());
+  }
+  const int resolved = ResolveDestination(plan);
+  if (resolved != 0) return resolved;
+  if (plan->destFolder.empty()) plan->destFolder = m_state.TargetFolder();
+  plan->named = plan->destPath.empty();
+  if (plan->named && !JoinFileName(plan->destFolder, plan->keys.fileName, &plan->destPath)) return ERROR_BAD_PATHNAME;
+  return 0;
+}
 
-    // Where the file belongs.
-    UString destFolder, destPath;
-    if (!keys.classId.empty() || name.EqualsNoCase("detoured.dll")) {
-      destFolder = m_strTargetFolder;
-    } else {
-      UString tempDest;
-      switch (ResolveDestDir(keys.destDir, m_strTempFolder, &tempDest)) {
-        case DestDirKind::kWindows: destFolder = SGetWindowsDirectory(); break;
-        case DestDirKind::kSystem: destFolder = SGetSystemDirectory(); break;
-        case DestDirKind::kTempFolder:
-          if (cab::LiesWithin(m_strTempFolder.str(), tempDest.str())) {
-            destFolder = tempDest;
-            break;
-          }
-          [[fallthrough]];
-        case DestDirKind::kOutside:
-          LogRecord(kLogErrors, kPlace, UMessage::Format("%1, %2, %3", "unsafe destination folder", keys.destDir, name));
-          result = ERROR_BAD_PATHNAME;
-          return;
-        case DestDirKind::kNone: {
-          const UString common = CommonPath(name);
-          if (!common.empty()) {
-            destPath = common;
-            UString file;
-            SSplitPath(common, &destFolder, &file);
-            destFolder = SRemoveTrailingSeparator(destFolder);
-          }
-          break;
-        }
+// Where the file belongs: a control (and detoured.dll) in the target
+// folder; otherwise where "DestDir" says, else where a shared file of that
+// name already lies (destPath then set too), else nowhere yet.
+int UKitLoader::ResolveDestination(PlacementPlan* plan) {
+  if (!plan->keys.classId.empty() || plan->name.EqualsNoCase("detoured.dll")) {
+    plan->destFolder = m_state.TargetFolder();
+    return 0;
+  }
+  UString tempDest;
+  switch (ResolveDestDir(plan->keys.destDir, m_state.TempFolder(), &tempDest)) {
+    case DestDirKind::kWindows: plan->destFolder = SGetWindowsDirectory(); return 0;
+    case DestDirKind::kSystem: plan->destFolder = SGetSystemDirectory(); return 0;
+    case DestDirKind::kTempFolder:
+      if (cab::LiesWithin(m_state.TempFolder().str(), tempDest.str())) {
+        plan->destFolder = tempDest;
+        return 0;
       }
-    }
-    if (destFolder.empty()) destFolder = m_strTargetFolder;
-    // The file's own name below a folder.
-    const auto joinName = [&](const UString& folder) {
-      std::string joined;
-      const std::string unsafe = cab::JoinBelow(folder.str(), keys.fileName.str(), &joined);
-      if (!unsafe.empty())
-        LogRecord(kLogErrors, kPlace, UMessage::Format("%1, %2, %3", "unsafe file name", unsafe.c_str(), folder));
-      destPath = UString(joined.c_str());
-      return unsafe.empty();
-    };
-    bool named = destPath.empty();  // the file's own name below the folder
-    if (named && !joinName(destFolder)) {
-      result = ERROR_BAD_PATHNAME;
-      return;
-    }
-    // A file the check pass found locked (also a shared one in the system
-    // folder) goes to the Conflict folder the installation switched to.
-    if (!checkOnly && m_reads.lockedPaths.count(FoldedName(destPath.str()))) {
-      destFolder = m_strTargetFolder;
-      named = true;
-      if (!joinName(destFolder)) {
-        result = ERROR_BAD_PATHNAME;
-        return;
-      }
-    }
-
-    // The extracted file does not change between the two passes.
-    auto version = m_reads.versions.find(sourcePath.str());
-    if (version == m_reads.versions.end()) {
-      DWORD high = 0, low = 0;
-      const DWORD versionError = getVersion(sourcePath.c_str(), &high, &low);
-      if (versionError != 0) {
-        LogRecord(kLogTrace, "USmartUpdateEx::ProcessSection()",
-                  UMessage::Format("%1, %2", "getVersion() failed", sourcePath));
-        result = static_cast<int>(versionError);
-        return;
-      }
-      version = m_reads.versions.emplace(sourcePath.str(), std::make_pair(high, low)).first;
-    }
-    const DWORD high = version->second.first, low = version->second.second;
-    bool update = needUpdate(destPath.c_str(), high, low) != 0;
-    if (!update && FileFound(destPath) && !CheckFileSignature(destPath.c_str())) update = true;
-
-    const bool control = !keys.classId.empty() && keys.registerServer;
-    if (!update) {
-      LogRecord(kLogTrace, kPlace, UMessage::Format("%1, %2", "No need to update", destPath));
-      if (!control || !CommonPath(name).empty()) return;
-      LogRecord(kLogTrace, kPlace, UString("reregister the control"));
-      if (checkOnly) return;
-    } else {
-      if (!keys.source.empty() && keys.source != "thiscab") {
-        LogRecord(kLogTrace, kPlace,
-                  UMessage::Format("%1, %2", "installation limited to the current package only", keys.source));
-        result = kSourceOutsidePackage;
-        return;
-      }
-      // The check pass only checks; the install pass moves the installed
-      // file aside, to come back if the installation fails.
-      const DWORD busy = checkOnly ? CheckFileReplaceable(destPath) : m_rollback.PrepareFile(destPath);
-      if (busy != 0) {
-        LogRecord(kLogWarnings, "UKitLoader::ProcessSection",
-                  UMessage::Format("%1, %2", "CONFLICT, cannot delete file:", destPath));
-        if (!checkOnly) {
-          result = static_cast<int>(busy);
-          return;
-        }
-        result = kLockedFile;
-        m_reads.lockedPaths.insert(FoldedName(destPath.str()));
-      }
-      if (checkOnly) return;
-
-      if (CreateDirectoryA(destFolder.c_str(), nullptr)) m_rollback.MadeFolder(destFolder);
-      if (named) CreateNameFolders(destFolder, keys.fileName);
-      if (!keys.hook.empty()) {
-        UStringPairList hook;
-        int r = GetInfSection(&hook, keys.hook.c_str(), infPath, m_strOSName.c_str(), m_strLanguageId.c_str());
-        if (r != 0) {
-          LogRecord(kLogErrors, kPlace, UMessage::Format("%1, %2", "GetSection() failed", static_cast<unsigned>(r)));
-          result = r;
-          return;
-        }
-        r = ProcessHook(hook, cabFolder, destFolder.c_str(), infPath, keys.fileVersion.c_str());
-        if (r != 0) {
-          LogRecord(kLogErrors, kPlace, UMessage::Format("%1, %2", "ProcessHook() failed", static_cast<unsigned>(r)));
-          result = r;
-          return;
-        }
-      } else {
-        // Copied only while it is the file the cabinet held, and held so.
-        kit::UniqueFile heldSource;
-        kit::Sha256Digest digest{};
-        const DWORD bad = HoldVerifiedFile(sourcePath, &heldSource, &digest);
-        if (bad != 0) {
-          result = static_cast<int>(bad);
-          return;
-        }
-        result = CopyPackageFile(sourcePath, destPath, name.c_str());
-        if (result != 0) return;
-        if (heldSource) m_digests[DigestKey(destPath)] = digest;
-      }
-    }
-
-    if (!control) return;
-    // A control placed by this installation is registered only while it is
-    // what was copied, and held so until its registration is over.
-    kit::UniqueFile heldControl;
-    if (m_digests.count(DigestKey(destPath))) {
-      const DWORD bad = HoldVerifiedFile(destPath, &heldControl);
-      if (bad != 0) {
-        result = static_cast<int>(bad);
-        return;
-      }
-    }
-    LogRecord(kLogTrace, kPlace, UMessage::Format("%1, %2", "installation scope", scope == 2 ? "USER" : "MACHINE"));
-    SaveRegistration(keys.classId);
-    const int r = scope == 2 ? RegisterActiveXUser(destPath.c_str(), keys.redirectToHKCU, keys.userEntryPoints)
-                             : RegisterActiveX(destPath.c_str());
-    if (r != 0) {
+      [[fallthrough]];
+    case DestDirKind::kOutside:
       LogRecord(kLogErrors, kPlace,
-                UMessage::Format("%1, %2",
-                                 UMessage::Format("RegisterActiveX(\"%1\", \"%2\" ,\"%3\", \"%4\", \"%5\") failed",
-                                                  infPath, destFolder, destPath, keys.fileVersion, keys.classId),
-                                 r));
-      result = r;
-      return;
+                UMessage::Format("%1, %2, %3", "unsafe destination folder", plan->keys.destDir, plan->name));
+      return ERROR_BAD_PATHNAME;
+    case DestDirKind::kNone:
+      break;
+  }
+  const UString common = CommonPath(plan->name);
+  if (!common.empty()) {
+    plan->destPath = common;
+    UString file;
+    SSplitPath(common, &plan->destFolder, &file);
+    plan->destFolder = SRemoveTrailingSeparator(plan->destFolder);
+  }
+  return 0;
+}
+
+// The version of an extracted file, read once: it does not change between
+// the two passes. 0 or the error of the read (logged).
+DWORD UKitLoader::ExtractedVersion(const UString& sourcePath, DWORD* high, DWORD* low) {
+  std::map<std::string, std::pair<DWORD, DWORD>>& versions = m_state.Reads().versions;
+  auto version = versions.find(sourcePath.str());
+  if (version == versions.end()) {
+    const DWORD versionError = getVersion(sourcePath.c_str(), high, low);
+    if (versionError != 0) {
+      LogRecord(kLogTrace, "USmartUpdateEx::ProcessSection()",
+                UMessage::Format("%1, %2", "getVersion() failed", sourcePath));
+      return versionError;
     }
-    // The record last: the next run repairs a control whose record is missing.
-    checkAndAddToPreapprovedList(scope, keys.classId.c_str());
-    RegisterDistributionUnit(scope, addCode, infPath, destFolder.c_str(), keys.classId.c_str(), m_strCodebase.c_str(),
-                             keys.fileVersion.c_str());
-  });
-  return result;
+    version = versions.emplace(sourcePath.str(), std::make_pair(*high, *low)).first;
+  }
+  *high = version->second.first;
+  *low = version->second.second;
+  return 0;
+}
+
+// Whether the installed file stays, its control is registered again, or the
+// file is replaced (plan->action). 0, the error of reading the extracted
+// file's version, or kSourceOutsidePackage.
+int UKitLoader::DecidePlacement(PlacementPlan* plan) {
+  DWORD high = 0, low = 0;
+  const DWORD versionError = ExtractedVersion(plan->sourcePath, &high, &low);
+  if (versionError != 0) return static_cast<int>(versionError);
+  bool update = needUpdate(plan->destPath.c_str(), high, low) != 0;
+  if (!update && FileFound(plan->destPath) && !CheckFileSignature(plan->destPath.c_str())) update = true;
+
+  plan->control = !plan->keys.classId.empty() && plan->keys.registerServer;
+  if (!update) {
+    LogRecord(kLogTrace, kPlace, UMessage::Format("%1, %2", "No need to update", plan->destPath));
+    if (!plan->control || !CommonPath(plan->name).empty()) return 0;
+    LogRecord(kLogTrace, kPlace, UString("reregister the control"));
+    plan->action = PlacementAction::kReregister;
+    return 0;
+  }
+  if (!plan->keys.source.empty() && plan->keys.source != "thiscab") {
+    LogRecord(kLogTrace, kPlace,
+              UMessage::Format("%1, %2", "installation limited to the current package only", plan->keys.source));
+    return kSourceOutsidePackage;
+  }
+  plan->action = PlacementAction::kReplace;
+  return 0;
+}
+
+// The check pass only checks that the installed file could be moved aside.
+int UKitLoader::CheckReplaceable(const PlacementPlan& plan) {
+  if (CheckFileReplaceable(plan.destPath) == 0) return 0;
+  LogConflict(plan.destPath);
+  m_state.MarkLocked(FoldedName(plan.destPath.str()));
+  return kLockedFile;
+}
+
+// Puts the file in place: the installed one moved aside (to come back if the
+// installation fails), then a copy, or the file's hook.
+int UKitLoader::PlaceFile(const PlacementPlan& plan, const char* cabFolder, const char* infPath) {
+  const DWORD busy = m_state.Rollback().PrepareFile(plan.destPath);
+  if (busy != 0) {
+    LogConflict(plan.destPath);
+    return static_cast<int>(busy);
+  }
+  if (CreateDirectoryA(plan.destFolder.c_str(), nullptr)) m_state.Rollback().MadeFolder(plan.destFolder);
+  if (plan.named) CreateNameFolders(plan.destFolder, plan.keys.fileName);
+  if (plan.keys.hook.empty()) return CopyVerifiedFile(plan);
+
+  UStringPairList hook;
+  int r = GetInfSection(&hook, plan.keys.hook.c_str(), infPath, m_strOSName.c_str(), m_strLanguageId.c_str());
+  if (r != 0) {
+    LogRecord(kLogErrors, kPlace, UMessage::Format("%1, %2", "GetSection() failed", static_cast<unsigned>(r)));
+    return r;
+  }
+  r = ProcessHook(hook, cabFolder, plan.destFolder.c_str(), infPath, plan.keys.fileVersion.c_str());
+  if (r != 0) {
+    LogRecord(kLogErrors, kPlace, UMessage::Format("%1, %2", "ProcessHook() failed", static_cast<unsigned>(r)));
+    return r;
+  }
+  return 0;
+}
+
+// Copied only while it is the file the cabinet held, and held so; the copy
+// is then known by the same digest.
+int UKitLoader::CopyVerifiedFile(const PlacementPlan& plan) {
+  kit::UniqueFile heldSource;
+  kit::Sha256Digest digest{};
+  const DWORD bad = HoldVerifiedFile(plan.sourcePath, &heldSource, &digest);
+  if (bad != 0) return static_cast<int>(bad);
+  const int copied = CopyPackageFile(plan.sourcePath, plan.destPath, plan.name.c_str());
+  if (copied == 0 && heldSource) m_staged.Record(plan.destPath, digest);
+  return copied;
+}
+
+// Registers a placed (or kept) control, then its pre-approved entry and its
+// record: the record last, so the next run repairs a control whose record
+// is missing.
+int UKitLoader::RegisterControl(const PlacementPlan& plan, UStringPairList& addCode, const char* infPath,
+                                InstallScope scope) {
+  // A control placed by this installation is registered only while it is
+  // what was copied, and held so until its registration is over.
+  kit::UniqueFile heldControl;
+  if (m_staged.Recorded(plan.destPath)) {
+    const DWORD bad = HoldVerifiedFile(plan.destPath, &heldControl);
+    if (bad != 0) return static_cast<int>(bad);
+  }
+  const FileSectionKeys& keys = plan.keys;
+  LogRecord(kLogTrace, kPlace, UMessage::Format("%1, %2", "installation scope", ScopeName(scope)));
+  SaveRegistration(keys.classId);
+  const int r = scope == InstallScope::kUser
+                    ? RegisterActiveXUser(plan.destPath.c_str(), keys.redirectToHKCU, keys.userEntryPoints)
+                    : RegisterActiveX(plan.destPath.c_str());
+  if (r != 0) {
+    LogRecord(kLogErrors, kPlace,
+              UMessage::Format("%1, %2",
+                               UMessage::Format("RegisterActiveX(\"%1\", \"%2\" ,\"%3\", \"%4\", \"%5\") failed",
+                                                infPath, plan.destFolder, plan.destPath, keys.fileVersion,
+                                                keys.classId),
+                               r));
+    return r;
+  }
+  checkAndAddToPreapprovedList(ScopeNumber(scope), keys.classId.c_str());
+  RegisterDistributionUnit(ScopeNumber(scope), addCode, infPath, plan.destFolder.c_str(), keys.classId.c_str(),
+                           m_strCodebase.c_str(), keys.fileVersion.c_str());
+  return 0;
+}
+
+DWORD UKitLoader::HoldVerifiedFile(const UString& path, kit::UniqueFile* held, kit::Sha256Digest* digest) {
+  return m_staged.Hold(path, m_strCabFolder, m_state.TempFolder(), held, digest);
+}
+
+DWORD UKitLoader::HoldAllExtracted(std::vector<kit::UniqueFile>* held) {
+  return m_staged.HoldAllBelow(m_strCabFolder, m_state.TempFolder(), held);
 }

@@ -70,42 +70,6 @@ bool MediumPresent(const SOURCE_MEDIA_A* media) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// A notification that would wait for a person while nobody can answer: a
-// medium that is there is used as it is; otherwise the queue is aborted
-// with the failure it reports.
-UINT AnswerQuietly(UKitLoader* loader, UINT notification, UINT_PTR param1) {
-  DWORD error = ERROR_FILE_NOT_FOUND;  // a missing source
-  if (notification == SPFILENOTIFY_NEEDMEDIA) {
-    if (MediumPresent(reinterpret_cast<const SOURCE_MEDIA_A*>(param1))) return FILEOP_DOIT;
-  } else if (param1) {
-    const DWORD reported = reinterpret_cast<const FILEPATHS_A*>(param1)->Win32Error;
-    if (reported != 0) error = reported;
-  }
-  if (loader->m_dwQueueAbortError == 0) loader->m_dwQueueAbortError = error;
-  LogRecord(kLogErrors, kAction,
-            UMessage::Format("%1, %2, %3", "file queue stopped, it would wait for an answer", notification, error));
-  SetLastError(error);
-  return FILEOP_ABORT;
-}
-
-UINT CALLBACK InstallQueueCallback(PVOID context, UINT notification, UINT_PTR param1, UINT_PTR param2) {
-  auto* loader = static_cast<UKitLoader*>(context);
-  if (notification == SPFILENOTIFY_STARTCOPY && param1 &&
-      IsProtectedFile(reinterpret_cast<const FILEPATHS_A*>(param1)->Target))
-    return PinfoCopyAnswer(reinterpret_cast<const FILEPATHS_A*>(param1));
-  // Without a user interface the platform's callback would ask anyway (or,
-  // for a missing source, try again for ever).
-  if (!loader->m_bUIAllowed && NotificationWouldPrompt(notification))
-    return AnswerQuietly(loader, notification, param1);
-  return SetupDefaultQueueCallbackA(loader->m_pQueueContext, notification, param1, param2);
-}
-
-UINT CALLBACK FallbackQueueCallback(PVOID context, UINT notification, UINT_PTR param1, UINT_PTR) {
-  if (NotificationWouldPrompt(notification))
-    return AnswerQuietly(static_cast<UKitLoader*>(context), notification, param1);
-  return FallbackQueueAnswer(notification);
-}
-
 // The file a command starts when it is one of the package's (named below the
 // extraction folder or relative to it, where the command starts) or one
 // placed in the installation's temporary folder; empty for any other
@@ -125,6 +89,42 @@ UString PackageProgram(const UString& commandLine, const char* extractFolder, co
 }
 
 }  // namespace
+
+// A notification that would wait for a person while nobody can answer: a
+// medium that is there is used as it is; otherwise the queue is aborted
+// with the failure it reports.
+UINT UKitLoader::AnswerQuietly(UINT notification, UINT_PTR param1) {
+  DWORD error = ERROR_FILE_NOT_FOUND;  // a missing source
+  if (notification == SPFILENOTIFY_NEEDMEDIA) {
+    if (MediumPresent(reinterpret_cast<const SOURCE_MEDIA_A*>(param1))) return FILEOP_DOIT;
+  } else if (param1) {
+    const DWORD reported = reinterpret_cast<const FILEPATHS_A*>(param1)->Win32Error;
+    if (reported != 0) error = reported;
+  }
+  if (m_dwQueueAbortError == 0) m_dwQueueAbortError = error;
+  LogRecord(kLogErrors, kAction,
+            UMessage::Format("%1, %2, %3", "file queue stopped, it would wait for an answer", notification, error));
+  SetLastError(error);
+  return FILEOP_ABORT;
+}
+
+UINT CALLBACK UKitLoader::InstallQueueCallback(PVOID context, UINT notification, UINT_PTR param1, UINT_PTR param2) {
+  auto* loader = static_cast<UKitLoader*>(context);
+  if (notification == SPFILENOTIFY_STARTCOPY && param1 &&
+      IsProtectedFile(reinterpret_cast<const FILEPATHS_A*>(param1)->Target))
+    return PinfoCopyAnswer(reinterpret_cast<const FILEPATHS_A*>(param1));
+  // Without a user interface the platform's callback would ask anyway (or,
+  // for a missing source, try again for ever).
+  if (!loader->m_bUIAllowed && NotificationWouldPrompt(notification))
+    return loader->AnswerQuietly(notification, param1);
+  return SetupDefaultQueueCallbackA(loader->m_pQueueContext, notification, param1, param2);
+}
+
+UINT CALLBACK UKitLoader::FallbackQueueCallback(PVOID context, UINT notification, UINT_PTR param1, UINT_PTR) {
+  if (NotificationWouldPrompt(notification))
+    return static_cast<UKitLoader*>(context)->AnswerQuietly(notification, param1);
+  return FallbackQueueAnswer(notification);
+}
 
 int UKitLoader::ProcessHook(const UStringPairList& hook, const char* cabFolder, const char* objectFolder,
                             const char* infPath, const char* fileVersion) {
@@ -219,7 +219,7 @@ int UKitLoader::InstallInfSection(const char* extractFolder, const char* infPath
 
 int UKitLoader::RunCommand(const char* extractFolder, const char* objectFolder) {
   UString commandLine;
-  if (!ExpandRunCommand(m_strAction, {extractFolder, objectFolder, m_strTempFolder, m_strCodebase}, &commandLine)) {
+  if (!ExpandRunCommand(m_strAction, {extractFolder, objectFolder, m_state.TempFolder(), m_strCodebase}, &commandLine)) {
     LogRecord(kLogErrors, kRun, UMessage::Format("%1, %2", "command line too long", commandLine));
     return ERROR_FILENAME_EXCED_RANGE;
   }
@@ -232,7 +232,7 @@ int UKitLoader::RunCommand(const char* extractFolder, const char* objectFolder) 
   // temporary folder) starts only while it is the file the cabinet held, held
   // open with read sharing only until the wait for it ends, and by that path.
   kit::UniqueFile heldProgram;
-  const UString program = PackageProgram(commandLine, extractFolder, m_strTempFolder);
+  const UString program = PackageProgram(commandLine, extractFolder, m_state.TempFolder());
   if (!program.empty()) {
     const DWORD bad = HoldVerifiedFile(program, &heldProgram);
     if (bad != 0) return static_cast<int>(bad);
@@ -253,27 +253,37 @@ int UKitLoader::RunCommand(const char* extractFolder, const char* objectFolder) 
   process.Adopt(raw);
   process.thread.reset();
 
-  // The program is never ended here, also when the wait gives up on it.
+  WaitForCommand(process.process.get());
+  RecordExitCode(process.process.get(), commandLine);
+  LogRecord(kLogTrace, kRun, UString("done"));
+  return 0;
+}
+
+// Waits for a hook's program: 30 s at a time, at most 20 times, and no
+// longer once a stop is requested. The program is never ended here, also
+// when the wait gives up on it.
+void UKitLoader::WaitForCommand(HANDLE process) {
   const DWORD waitMs = kit::facts::WaitMilliseconds("HookRun", kRunWaitMs);
-  for (int waits = 1; WaitForSingleObject(process.process.get(), waitMs) == WAIT_TIMEOUT && waits < kRunWaits &&
-                      !m_bRequestToStop.load();
+  for (int waits = 1;
+       WaitForSingleObject(process, waitMs) == WAIT_TIMEOUT && waits < kRunWaits && !m_bRequestToStop.load();
        ++waits) {
   }
+}
+
+// The program's exit code joins the installation's action result.
+void UKitLoader::RecordExitCode(HANDLE process, const UString& commandLine) {
   DWORD exitCode = 0;
-  if (!GetExitCodeProcess(process.process.get(), &exitCode)) {
+  if (!GetExitCodeProcess(process, &exitCode)) {
     LogRecord(kLogErrors, kRun,
               UMessage::Format("%1, %2, %3, %4", "GetExitCodeProcess() result (exit code, lasterror, cmd)", 0u,
                                GetLastError(), commandLine));
-  } else {
-    LogRecord(kLogTrace, kRun,
-              UMessage::Format("%1, %2, %3", "GetExitCodeProcess() result (exit code, cmd)", exitCode, commandLine));
-    if (exitCode != 0xFFFFFFFF) {
-      m_nActionResult = NextActionResult(m_nActionResult, RunResultOfExitCode(commandLine, exitCode));
-      LogRecord(kLogTrace, kRun,
-                UMessage::Format("%1, %2, %3", "result of installation", ActionOutcomeText(m_nActionResult),
-                                 commandLine));
-    }
+    return;
   }
-  LogRecord(kLogTrace, kRun, UString("done"));
-  return 0;
+  LogRecord(kLogTrace, kRun,
+            UMessage::Format("%1, %2, %3", "GetExitCodeProcess() result (exit code, cmd)", exitCode, commandLine));
+  if (exitCode == 0xFFFFFFFF) return;
+  m_state.AddActionResult(RunResultOfExitCode(commandLine, exitCode));
+  LogRecord(kLogTrace, kRun,
+            UMessage::Format("%1, %2, %3", "result of installation", ActionOutcomeText(m_state.ActionResult()),
+                             commandLine));
 }

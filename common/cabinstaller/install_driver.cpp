@@ -22,8 +22,6 @@ namespace {
 const char kInstall[] = "UKitLoader::Install()";
 constexpr int kMaxConflictFolder = 10000;
 
-UString ScopeName(int scope) { return UString(scope == 2 ? "USER" : "MACHINE"); }
-
 bool FolderExists(const UString& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 }  // namespace
@@ -39,88 +37,186 @@ int UKitLoader::Install(const UString& cabPath, int flags, HWND owner) {
   m_hWndOwner = owner;
   // A stop is cleared by the engine when a request begins, never here: a
   // Cancel pressed while this installation waited for its turn must hold.
-  m_nActionResult = 0;
-  m_reads = InstallReads();
+  m_state.Begin();
   int result = 0;
   CatchAndLog(KL_CATCH_SITE("UKitLoader::Install", kInstall), result, [&] { result = InstallPackage(cabPath, flags); });
   // All or nothing: a failed or cancelled installation puts back every file,
   // class registration and record it changed.
-  if (result != 0)
-    m_rollback.Rollback();
-  else
-    m_rollback.Commit();
+  m_state.Finish(result == 0);
   // The installation's temporary folder goes on every path.
-  m_heldInf.reset();
-  CatchAndLog(KL_CATCH_SITE("UKitLoader::Install", kInstall), result,
-              [&] { RemoveTempFolder(&m_strTempFolder, &m_tempFolderHold); });
-  return CombineActionResult(result, m_nActionResult);
+  CatchAndLog(KL_CATCH_SITE("UKitLoader::Install", kInstall), result, [&] { m_state.RemoveTempFolder(); });
+  return CombineActionResult(result, m_state.ActionResult());
 }
 
-int UKitLoader::ChooseTarget(int scope, int flags) {
+int UKitLoader::InstallPackage(const UString& cabPath, int flags) {
+  UString cabFolder, cabName;
+  SSplitPath(cabPath, &cabFolder, &cabName);
+  cabFolder = SRemoveTrailingSeparator(cabFolder);
+  if (cabFolder.empty()) KL_THROW(ERROR_INVALID_PARAMETER, kInstall, "EXCEPTION - %s", "invalid path");
+  ExtractPackage(cabPath);
+
+  const UString tempBase = SGetTempPath();
+  if (tempBase.empty())
+    KL_THROW(-1, kInstall, "EXCEPTION - %s", "Unable to get temporary foldername for this userprofile");
+  const int status = m_state.CreateTempFolder(tempBase);
+  if (status < 0)
+    KL_THROW(-1, kInstall, "EXCEPTION - %s, %s", "Unable to create unique temporary foldername errorCode:",
+             SIntToString(status).c_str());
+
+  const UString infPath = PackageInfPath(cabFolder, cabName);
+  const int asked = GetInstallScope(infPath.c_str());
+  LogRecord(kLogTrace, kInstall, UMessage::Format("%1, %2", ".inf scope", asked == 2 ? "USER|MACHINE" : "MACHINE"));
+  const InstallScope scope = ChooseTarget(asked, flags);
+
+  UStringPairList addCode;
+  const int read = GetInfSection(&addCode, "Add.Code", infPath.c_str(), m_strOSName.c_str(), m_strLanguageId.c_str());
+  if (read != 0) return read != -1 || m_strAction.empty() ? read : ReplayRecordedAction(cabFolder);
+  const bool hadCode = !addCode.empty();
+  PlaceCodeFiles(addCode, infPath, scope);
+  const bool hadHooks = RunSetupHooks(cabFolder, infPath);
+
+  if (!hadCode && !hadHooks) {
+    m_strAction = "InfSection=DefaultInstall";
+    const int r = PerformAction(cabFolder.c_str(), "", infPath.c_str());
+    if (r != 0) KL_THROW(r, kInstall, "EXCEPTION - %s, %s", "PerformAction() failed", infPath.c_str());
+  }
+  return 0;
+}
+
+void UKitLoader::ExtractPackage(const UString& cabPath) {
+  const int extracted = ExtractCAB(cabPath.c_str());
+  if (extracted != 0) {
+    // The extraction's own code tells what went wrong; the thread's last
+    // error after the cabinet library's calls need not belong to it.
+    const int code = m_bRequestToStop.load() ? ERROR_CANCELLED : extracted;
+    LogRecord(kLogErrors, kInstall, UMessage::Format("%1, %2", "ExtractCAB() failed", code));
+    KL_THROW(code, kInstall, "EXCEPTION - %s, %s", "ExtractCAB() failed", SUIntToString(code).c_str());
+  }
+  kit::facts::PausePoint("AfterExtraction", m_strCabFolder.c_str());
+}
+
+// The package's INF: the cabinet's name with ".inf" for its extension, in
+// the cabinet's folder; held, when the cabinet has one, as the cabinet held it.
+UString UKitLoader::PackageInfPath(const UString& cabFolder, const UString& cabName) {
+  const std::size_t dot = cabName.str().rfind('.');
+  if (dot == std::string::npos)
+    KL_THROW(ERROR_INVALID_PARAMETER, kInstall, "EXCEPTION - %s, %s", "invalid inf path", cabName.c_str());
+  const UString infPath = cabFolder + "\\" + UString(cabName.str().substr(0, dot)).Trimmed() + ".inf";
+  // The INF read from here on is the one the cabinet held, and stays so.
+  if (GetFileAttributesA(infPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    const DWORD bad = HoldVerifiedFile(infPath, m_state.HeldInf());
+    if (bad != 0) KL_THROW(static_cast<int>(bad), kInstall, "EXCEPTION - %s, %s", "the INF was changed", infPath.c_str());
+  }
+  return infPath;
+}
+
+InstallScope UKitLoader::ChooseTarget(int scope, int flags) {
   const bool vista = IsWindowsVistaOrLater();
   const DWORD integrity = vista ? uGetProcessIntegrityLevel(GetCurrentProcess()) : kIntegrityHigh;
-  if (scope == 2 && (flags & 2)) {
+  InstallScope chosen = InstallScope::kMachine;
+  if (scope == ScopeNumber(InstallScope::kUser) && (flags & kUserInstallAllowed)) {
+    chosen = InstallScope::kUser;
     if (vista && integrity == kIntegrityLow)
       KL_THROW(-1, kInstall, "EXCEPTION - %s", "Not enough rights to start per-user installation");
-    m_strTargetFolder = SGetUserDownloadedProgramFilesFolder(true);
+    m_state.SetTargetFolder(SGetUserDownloadedProgramFilesFolder(true));
   } else {
-    if (!(flags & 1)) KL_THROW(-1, kInstall, "EXCEPTION - %s", "INSTALL_SCOPE_INVALID");
-    scope = 1;
+    if (!(flags & kMachineInstallAllowed)) KL_THROW(-1, kInstall, "EXCEPTION - %s", "INSTALL_SCOPE_INVALID");
     if (vista ? (integrity == kIntegrityMedium || integrity == kIntegrityLow)
               : !CheckInstallActiveXRigths())
       KL_THROW(-1, kInstall, "EXCEPTION - %s", "Not enough rights to start per-machine installation");
-    m_strTargetFolder = SGetDownloadedProgramFilesFolder();
+    m_state.SetTargetFolder(SGetDownloadedProgramFilesFolder());
   }
-  LogRecord(kLogTrace, kInstall, UMessage::Format("%1, %2", "installation scope", ScopeName(scope)));
-  if (m_strTargetFolder.empty())
+  LogRecord(kLogTrace, kInstall, UMessage::Format("%1, %2", "installation scope", ScopeName(chosen)));
+  if (m_state.TargetFolder().empty())
     KL_THROW(-1, kInstall, "EXCEPTION - %s", "GetDownloadedProgramFilesFolder() returned empty value");
-  return scope;
+  return chosen;
 }
 
-// One pass over the [Add.Code] entries, last to first. The check pass reads
-// each entry's section and, once it is through, leaves out of the list the
+// No INF in this package: the action recorded by an earlier package's hook
+// runs again, rooted in this package's folder.
+int UKitLoader::ReplayRecordedAction(const UString& cabFolder) {
+  LogRecord(kLogTrace, kInstall, UMessage::Format("%1, %2, %3", "perform action", m_strAction, m_strActionInfFile));
+  // The recorded name stays as it was, so a later replay roots it afresh.
+  std::string actionInf;
+  const std::string unsafe =
+      m_strActionInfFile.empty() ? std::string() : cab::JoinBelow(cabFolder.str(), m_strActionInfFile.str(), &actionInf);
+  if (!unsafe.empty())
+    KL_THROW(ERROR_BAD_PATHNAME, kInstall, "EXCEPTION - %s, %s, %s", "unsafe INF file name", unsafe.c_str(),
+             m_strActionInfFile.c_str());
+  return PerformAction(cabFolder.c_str(), m_state.TargetFolder().c_str(), actionInf.c_str());
+}
+
+// The files of the [Add.Code] entries: the check pass, a Conflict folder
+// when it found a locked file, the target folder, the install pass.
+void UKitLoader::PlaceCodeFiles(UStringPairList& addCode, const UString& infPath, InstallScope scope) {
+  LogRecord(kLogTrace, kInstall, UString("find if there are any locked files from the package"));
+  // The INF's section names are listed once for the whole installation.
+  UStringList sectionNames;
+  const bool namesRead = GetSectionNames(&sectionNames, infPath.c_str()) == 0;
+  std::vector<UStringPairList> sections;
+  bool locked = false;
+  CheckCodeList(addCode, sections, namesRead ? &sectionNames : nullptr, infPath.c_str(), &locked);
+  if (locked) SwitchToConflictFolder(scope);
+
+  LogRecord(kLogTrace, kInstall,
+            UMessage::Format("%1, %2", "perform actual installation to the following default target folder",
+                             m_state.TargetFolder()));
+  CreateTargetFolder();
+  InstallCodeList(addCode, sections, infPath.c_str(), scope);
+}
+
+// The check pass over the [Add.Code] entries, last to first: it reads each
+// entry's section and, once it is through, leaves out of the list the
 // entries that place no file (an empty section, a file to ignore), so the
-// record of a control lists exactly what this installation placed; the
-// install pass uses what it read.
-void UKitLoader::ProcessCodeList(UStringPairList& addCode, std::vector<UStringPairList>& sections,
-                                 const UStringList* sectionNames, const char* infPath, int scope, bool checkOnly,
-                                 bool* locked) {
-  sections.resize(addCode.size());
-  if (checkOnly) {
-    m_reads.entrySections.clear();
-    for (const UStringPair& entry : addCode) m_reads.entrySections.push_back(entry.second);
-  }
+// record of a control lists exactly what this installation placed.
+void UKitLoader::CheckCodeList(UStringPairList& addCode, std::vector<UStringPairList>& sections,
+                               const UStringList* sectionNames, const char* infPath, bool* locked) {
+  std::vector<UString>& entrySections = m_state.Reads().entrySections;
+  entrySections.clear();
+  for (const UStringPair& entry : addCode) entrySections.push_back(entry.second);
+  sections.assign(addCode.size(), UStringPairList());
   for (std::size_t index = addCode.size(); index-- > 0;) {
-    const UString sectionName = m_reads.entrySections[index];
+    const UString sectionName = entrySections[index];
     UStringPairList& section = sections[index];
-    if (checkOnly) {
-      section.clear();
-      const int r = GetInfSection(&section, sectionName.c_str(), infPath, m_strOSName.c_str(),
-                                  m_strLanguageId.c_str(), sectionNames);
-      if (r != 0) KL_THROW(r, kInstall, "EXCEPTION - %s, %s", "GetSection() failed", sectionName.c_str());
-    }
-    const int r =
-        ProcessSection(addCode, &section, m_strCabFolder.c_str(), sectionName.c_str(), infPath, scope, checkOnly);
-    if (checkOnly && r == kLockedFile) {
+    const int read = GetInfSection(&section, sectionName.c_str(), infPath, m_strOSName.c_str(),
+                                   m_strLanguageId.c_str(), sectionNames);
+    if (read != 0) KL_THROW(read, kInstall, "EXCEPTION - %s, %s", "GetSection() failed", sectionName.c_str());
+    const int r = CheckSection(&section, m_strCabFolder.c_str(), sectionName.c_str(), infPath);
+    if (r == kLockedFile) {
       *locked = true;
     } else if (r != 0) {
       KL_THROW(r, kInstall, "EXCEPTION - %s, %s", "ProcessSection() failed", sectionName.c_str());
     }
-    if (!checkOnly && section.empty())
-      LogRecord(kLogTrace, kInstall, UMessage::Format("%1, %2", "marked as optional", sectionName));
-    if (m_bRequestToStop.load()) KL_THROW(ERROR_CANCELLED, kInstall, "EXCEPTION - %s", "installation aborted");
+    ThrowIfStopped();
   }
-  if (!checkOnly) return;
   for (std::size_t index = 0; index < addCode.size(); ++index) {
-    if (sections[index].empty() || PlacesNoFile(ReadFileSectionKeys(sections[index], m_reads.entrySections[index])))
+    if (sections[index].empty() || PlacesNoFile(ReadFileSectionKeys(sections[index], entrySections[index])))
       addCode[index].second = "";
   }
 }
 
-void UKitLoader::SwitchToConflictFolder(int scope) {
+// The install pass, last to first again, over the sections the check pass read.
+void UKitLoader::InstallCodeList(UStringPairList& addCode, const std::vector<UStringPairList>& sections,
+                                 const char* infPath, InstallScope scope) {
+  for (std::size_t index = addCode.size(); index-- > 0;) {
+    const UString sectionName = m_state.Reads().entrySections[index];
+    const int r =
+        InstallSection(addCode, &sections[index], m_strCabFolder.c_str(), sectionName.c_str(), infPath, scope);
+    if (r != 0) KL_THROW(r, kInstall, "EXCEPTION - %s, %s", "ProcessSection() failed", sectionName.c_str());
+    if (sections[index].empty())
+      LogRecord(kLogTrace, kInstall, UMessage::Format("%1, %2", "marked as optional", sectionName));
+    ThrowIfStopped();
+  }
+}
+
+void UKitLoader::ThrowIfStopped() {
+  if (m_bRequestToStop.load()) KL_THROW(ERROR_CANCELLED, kInstall, "EXCEPTION - %s", "installation aborted");
+}
+
+void UKitLoader::SwitchToConflictFolder(InstallScope scope) {
   LogRecord(kLogTrace, kInstall, UString("some files are locked, let's find a new default target for installation"));
-  const UString base = SAddTrailingBackslash(scope == 2 ? SGetUserDownloadedProgramFilesFolder(true)
-                                                       : SGetDownloadedProgramFilesFolder());
+  const UString base = SAddTrailingBackslash(scope == InstallScope::kUser ? SGetUserDownloadedProgramFilesFolder(true)
+                                                                          : SGetDownloadedProgramFilesFolder());
   UString name;
   for (int i = 0;; ++i) {
     if (i > kMaxConflictFolder) KL_THROW(-1, kInstall, "EXCEPTION - %s", "too many conflict folders");
@@ -132,89 +228,24 @@ void UKitLoader::SwitchToConflictFolder(int scope) {
     KL_THROW(static_cast<int>(error), kInstall, "EXCEPTION - %s, %s, %s", "CreateDirectory() failed", name.c_str(),
              SUIntToString(error).c_str());
   }
-  m_rollback.MadeFolder(name);
-  m_strTargetFolder = name;
+  m_state.Rollback().MadeFolder(name);
+  m_state.SetTargetFolder(name);
   LogRecord(kLogTrace, kInstall, UMessage::Format("%1, %2", "new default target for installation", name));
 }
 
-int UKitLoader::InstallPackage(const UString& cabPath, int flags) {
-  UString cabFolder, cabName;
-  SSplitPath(cabPath, &cabFolder, &cabName);
-  cabFolder = SRemoveTrailingSeparator(cabFolder);
-  if (cabFolder.empty()) KL_THROW(ERROR_INVALID_PARAMETER, kInstall, "EXCEPTION - %s", "invalid path");
-
-  const int extracted = ExtractCAB(cabPath.c_str());
-  if (extracted != 0) {
-    // The extraction's own code tells what went wrong; the thread's last
-    // error after the cabinet library's calls need not belong to it.
-    const int code = m_bRequestToStop.load() ? ERROR_CANCELLED : extracted;
-    LogRecord(kLogErrors, kInstall, UMessage::Format("%1, %2", "ExtractCAB() failed", code));
-    KL_THROW(code, kInstall, "EXCEPTION - %s, %s", "ExtractCAB() failed", SUIntToString(code).c_str());
+void UKitLoader::CreateTargetFolder() {
+  const UString& target = m_state.TargetFolder();
+  if (FolderExists(target)) return;
+  if (CreateDirectoryA(target.c_str(), nullptr)) {
+    m_state.Rollback().MadeFolder(target);
+  } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
+    KL_THROW(-1, kInstall, "EXCEPTION - %s, %s, %s", "CreateDirectory() failed", target.c_str(),
+             SUIntToString(GetLastError()).c_str());
   }
-  kit::facts::PausePoint("AfterExtraction", m_strCabFolder.c_str());
+}
 
-  const UString tempBase = SGetTempPath();
-  if (tempBase.empty())
-    KL_THROW(-1, kInstall, "EXCEPTION - %s", "Unable to get temporary foldername for this userprofile");
-  const int status = CreateUniqueTempFolder(tempBase.c_str(), &m_strTempFolder, "_tmp1", &m_tempFolderHold);
-  if (status < 0)
-    KL_THROW(-1, kInstall, "EXCEPTION - %s, %s", "Unable to create unique temporary foldername errorCode:",
-             SIntToString(status).c_str());
-
-  const std::size_t dot = cabName.str().rfind('.');
-  if (dot == std::string::npos)
-    KL_THROW(ERROR_INVALID_PARAMETER, kInstall, "EXCEPTION - %s, %s", "invalid inf path", cabName.c_str());
-  const UString infPath = cabFolder + "\\" + UString(cabName.str().substr(0, dot)).Trimmed() + ".inf";
-  // The INF read from here on is the one the cabinet held, and stays so.
-  if (GetFileAttributesA(infPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    const DWORD bad = HoldVerifiedFile(infPath, &m_heldInf);
-    if (bad != 0) KL_THROW(static_cast<int>(bad), kInstall, "EXCEPTION - %s, %s", "the INF was changed", infPath.c_str());
-  }
-
-  int scope = GetInstallScope(infPath.c_str());
-  LogRecord(kLogTrace, kInstall, UMessage::Format("%1, %2", ".inf scope", scope == 2 ? "USER|MACHINE" : "MACHINE"));
-  scope = ChooseTarget(scope, flags);
-
-  UStringPairList addCode;
-  const int read = GetInfSection(&addCode, "Add.Code", infPath.c_str(), m_strOSName.c_str(), m_strLanguageId.c_str());
-  if (read != 0) {
-    if (read != -1 || m_strAction.empty()) return read;
-    // No INF in this package: the action recorded by an earlier package's
-    // hook runs again, rooted in this package's folder.
-    LogRecord(kLogTrace, kInstall, UMessage::Format("%1, %2, %3", "perform action", m_strAction, m_strActionInfFile));
-    // The recorded name stays as it was, so a later replay roots it afresh.
-    std::string actionInf;
-    const std::string unsafe =
-        m_strActionInfFile.empty() ? std::string() : cab::JoinBelow(cabFolder.str(), m_strActionInfFile.str(), &actionInf);
-    if (!unsafe.empty())
-      KL_THROW(ERROR_BAD_PATHNAME, kInstall, "EXCEPTION - %s, %s, %s", "unsafe INF file name", unsafe.c_str(),
-               m_strActionInfFile.c_str());
-    return PerformAction(cabFolder.c_str(), m_strTargetFolder.c_str(), actionInf.c_str());
-  }
-  const bool hadCode = !addCode.empty();
-
-  LogRecord(kLogTrace, kInstall, UString("find if there are any locked files from the package"));
-  // The INF's section names are listed once for the whole installation.
-  UStringList sectionNames;
-  const bool namesRead = GetSectionNames(&sectionNames, infPath.c_str()) == 0;
-  std::vector<UStringPairList> sections;
-  bool locked = false;
-  ProcessCodeList(addCode, sections, namesRead ? &sectionNames : nullptr, infPath.c_str(), scope, true, &locked);
-  if (locked) SwitchToConflictFolder(scope);
-
-  LogRecord(kLogTrace, kInstall,
-            UMessage::Format("%1, %2", "perform actual installation to the following default target folder",
-                             m_strTargetFolder));
-  if (!FolderExists(m_strTargetFolder)) {
-    if (CreateDirectoryA(m_strTargetFolder.c_str(), nullptr)) {
-      m_rollback.MadeFolder(m_strTargetFolder);
-    } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
-      KL_THROW(-1, kInstall, "EXCEPTION - %s, %s, %s", "CreateDirectory() failed", m_strTargetFolder.c_str(),
-               SUIntToString(GetLastError()).c_str());
-    }
-  }
-  ProcessCodeList(addCode, sections, nullptr, infPath.c_str(), scope, false, nullptr);
-
+// Runs the [Setup Hooks] entries in file order; whether the INF has any.
+bool UKitLoader::RunSetupHooks(const UString& cabFolder, const UString& infPath) {
   UStringPairList hooks;
   int r = GetInfSection(&hooks, "Setup Hooks", infPath.c_str(), m_strOSName.c_str(), m_strLanguageId.c_str());
   if (r != 0) KL_THROW(r, kInstall, "EXCEPTION - %s", "ProcessHook() failed");
@@ -222,17 +253,11 @@ int UKitLoader::InstallPackage(const UString& cabPath, int flags) {
     UStringPairList hook;
     r = GetInfSection(&hook, entry.second.c_str(), infPath.c_str(), m_strOSName.c_str(), m_strLanguageId.c_str());
     if (r != 0) KL_THROW(r, kInstall, "EXCEPTION - %s, %s", "GetSection() failed", entry.second.c_str());
-    r = ProcessHook(hook, cabFolder.c_str(), m_strTargetFolder.c_str(), infPath.c_str(), nullptr);
+    r = ProcessHook(hook, cabFolder.c_str(), m_state.TargetFolder().c_str(), infPath.c_str(), nullptr);
     if (r != 0) KL_THROW(r, kInstall, "EXCEPTION - %s", "ProcessHook() failed");
     // Cancel pressed while a hook's program ran ends its wait: the
     // installation is then undone, not made final.
-    if (m_bRequestToStop.load()) KL_THROW(ERROR_CANCELLED, kInstall, "EXCEPTION - %s", "installation aborted");
+    ThrowIfStopped();
   }
-
-  if (!hadCode && hooks.empty()) {
-    m_strAction = "InfSection=DefaultInstall";
-    r = PerformAction(cabFolder.c_str(), "", infPath.c_str());
-    if (r != 0) KL_THROW(r, kInstall, "EXCEPTION - %s, %s", "PerformAction() failed", infPath.c_str());
-  }
-  return 0;
+  return !hooks.empty();
 }

@@ -1,14 +1,8 @@
-// What is placed is what was verified: the files of the extraction (and the
-// copies placed from them) are checked against the SHA-256 each had as it
-// streamed out of the verified cabinet, and held open with read sharing
-// only while they are copied, registered or started.
-#include <windows.h>
+// The digests of the staged files and their check (see staged_files.h).
+#include "cabinstaller/staged_files.h"
 
-#include <string>
-#include <vector>
-
-#include "cabinstaller/UKitLoader.h"
 #include "cabinstaller/cab_directory.h"
+#include "foundation/errorlog.h"
 #include "foundation/nofollow_delete.h"
 
 namespace {
@@ -17,7 +11,7 @@ const char kCheck[] = "UKitLoader::HoldVerifiedFile()";
 
 }  // namespace
 
-std::string UKitLoader::DigestKey(const UString& path) {
+std::string StagedFiles::Key(const UString& path) {
   std::string key;
   for (char c : path.str()) {
     if (c == '/') c = '\\';
@@ -28,12 +22,13 @@ std::string UKitLoader::DigestKey(const UString& path) {
   return key;
 }
 
-DWORD UKitLoader::HoldVerifiedFile(const UString& path, kit::UniqueFile* held, kit::Sha256Digest* digest) {
-  const auto recorded = m_digests.find(DigestKey(path));
+DWORD StagedFiles::Hold(const UString& path, const UString& cabFolder, const UString& tempFolder,
+                        kit::UniqueFile* held, kit::Sha256Digest* digest) const {
+  const auto recorded = m_digests.find(Key(path));
   // Only a file of the extraction (or one placed from it) is checked; where
   // nothing was extracted and nothing stands, the caller's own open fails.
-  const bool staged = recorded != m_digests.end() || cab::LiesWithin(m_strCabFolder.str(), path.str()) ||
-                      cab::LiesWithin(m_strTempFolder.str(), path.str());
+  const bool staged = recorded != m_digests.end() || cab::LiesWithin(cabFolder.str(), path.str()) ||
+                      cab::LiesWithin(tempFolder.str(), path.str());
   if (!staged || (recorded == m_digests.end() && GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)) {
     held->reset();
     return 0;
@@ -56,12 +51,13 @@ DWORD UKitLoader::HoldVerifiedFile(const UString& path, kit::UniqueFile* held, k
   return 0;
 }
 
-DWORD UKitLoader::HoldAllExtracted(std::vector<kit::UniqueFile>* held) {
-  const std::string folder = DigestKey(m_strCabFolder);
+DWORD StagedFiles::HoldAllBelow(const UString& cabFolder, const UString& tempFolder,
+                                std::vector<kit::UniqueFile>* held) const {
+  const std::string folder = Key(cabFolder);
   for (const auto& entry : m_digests) {
     if (entry.first.compare(0, folder.size(), folder) != 0) continue;
     held->emplace_back();
-    const DWORD bad = HoldVerifiedFile(UString(entry.first.c_str()), &held->back());
+    const DWORD bad = Hold(UString(entry.first.c_str()), cabFolder, tempFolder, &held->back());
     if (bad != 0) return bad;
   }
   return 0;

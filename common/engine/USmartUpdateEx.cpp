@@ -62,7 +62,7 @@ int USmartUpdateEx::InstallControl(const char* classId, const char* codebase, co
   m_cState.Begin(InstallRequest{classId, codebase, text3, text4, callback, callerValue});
   m_bReported = false;
   // The installer's stop belongs to this request from here on.
-  m_cKitLoader.m_bRequestToStop = false;
+  m_cKitLoader.SetRequestToStop(false);
 
   if (const int started = StartWorker()) return started;
   LogRecord(kLogTrace, kFunction, UMessage::Format("exit, %1", 0));
@@ -161,7 +161,7 @@ void USmartUpdateEx::CleanTempFolder() {
 
 void USmartUpdateEx::Stop(BOOL wait) {
   static const char kFunction[] = "USmartUpdateEx::Stop()";
-  m_cKitLoader.m_bRequestToStop = true;
+  m_cKitLoader.SetRequestToStop(true);
   const bool running = m_hThread.load() != nullptr;
   m_bRequestToStop = running;
   if (!m_hWaitHandle) return;

@@ -3,8 +3,8 @@
 // pipe protocol, the log lines) they keep their numbers. Win32-free.
 #pragma once
 
-// Where a package is installed: the scope flags of an installation.
-enum class InstallScope : int { kPerMachine = 1, kPerUser = 2 };
+// Where a package is installed: the cabinet installer's scope.
+#include "cabinstaller/install_scope.h"
 
 // Whether a requested component needs anything: the decision value.
 enum class UpdateDecision : int { kNothing = 0, kUpdate = 1, kInstall = 2 };

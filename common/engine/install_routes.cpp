@@ -118,7 +118,7 @@ int USmartUpdateEx::RunRouteSteps() {
   const bool serviceUpdate = IsServiceUpdateClass(classId.c_str());
   if (serviceUpdate)
     LogRecord(kLogTrace, kRunObjectProc, UMessage::Format("%1, %2", "update Service itself", classId));
-  const bool perUserAllowed = m_cKitLoader.m_bPerUserAllowed && !IsServiceClass(classId.c_str());
+  const bool perUserAllowed = m_cKitLoader.PerUserAllowed() && !IsServiceClass(classId.c_str());
 
   // A run killed in the middle of an installation leaves the files it
   // moved aside; the next run removes them, also when nothing is installed.

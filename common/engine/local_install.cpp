@@ -25,8 +25,8 @@ int USmartUpdateEx::InstallControl(const char* packagePath, int scopeFlags) {
       KL_THROW(ERROR_CANCELLED, kFunction, "EXCEPTION - %s", "install aborted RequestToStop");
     if (_stricmp(path.c_str() + path.length() - 4, ".cab") != 0)
       KL_THROW(-1, kFunction, "EXCEPTION - %s, %s", "unsupported file type", path.c_str());
-    m_cKitLoader.m_bUIAllowed = !m_bSilent;
-    m_cKitLoader.m_strCodebase = m_cState.Request().codebase;
+    m_cKitLoader.SetUIAllowed(!m_bSilent);
+    m_cKitLoader.SetCodebase(m_cState.Request().codebase);
     UMutex mutex(kInstallMutex);
     // Taken in slices, so that a Cancel ends the wait for another run.
     const DWORD bound = kit::facts::WaitMilliseconds("InstallMutex", kInstallMutexWaitMs);

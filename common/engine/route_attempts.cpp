@@ -164,7 +164,7 @@ RouteAttempts::Attempt RouteAttempts::TryDirect(RouteSet routes) {
   m_installers.verify();
   LogRecord(kLogTrace, kRunObjectProc, UString("install the package directly"));
   const bool perMachine = (routes & kRouteLocalMachine) != 0;
-  const InstallScope scope = perMachine ? InstallScope::kPerMachine : InstallScope::kPerUser;
+  const InstallScope scope = perMachine ? InstallScope::kMachine : InstallScope::kUser;
   return {true, m_installers.directly(m_strPackage, scope), perMachine ? kRouteLocalMachine : kRouteLocalUser};
 }
 

@@ -61,8 +61,8 @@ int InstallReceivedPackage(const UString& path, int scope, HWND owner) {
   const DWORD verified = VerifyReceivedPackage(path, owner, false);
   if (verified) return static_cast<int>(verified);
   UKitLoader installer;
-  installer.m_bPerUserAllowed = scope == 2;
-  installer.m_bUIAllowed = owner != nullptr;
+  installer.SetPerUserAllowed(scope == 2);
+  installer.SetUIAllowed(owner != nullptr);
   const int result = installer.Install(path, scope, owner);
   LogRecord(result ? kLogErrors : kLogTrace, kInstall,
             UMessage::Format("%1, %2, %3", "UKitLoader::Install() returned", path, result));

@@ -99,7 +99,7 @@ int SelfUpdate(const UString& package) {
   UString update;
   for (const std::string& stored : ombrix::StoredNamesOf(package))
     if (UString(SGetFileName(UString(stored))).EqualsNoCase(ombrix::kServiceProgramName))
-      update = extractor.m_strCabFolder + stored;
+      update = extractor.CabFolder() + stored;
   // What was extracted goes with the request's folder.
   if (update.empty()) return ERROR_FILE_NOT_FOUND;
   // Never back to an older program, nor the same one again.

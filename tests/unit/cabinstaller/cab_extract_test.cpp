@@ -48,7 +48,7 @@ TEST(CabExtract, UnpacksSubFoldersContentsAndTimesBesideTheCabinet) {
 
   UKitLoader loader;
   ASSERT_EQ(loader.ExtractCAB(cab.c_str()), 0);
-  EXPECT_EQ(loader.m_strCabFolder, UString((folder.path() + "\\").c_str()));
+  EXPECT_EQ(loader.CabFolder(), UString((folder.path() + "\\").c_str()));
   for (const char* name : {"sample.inf", "bin\\tool.dat", "zz\\note.txt", "aa.dat", "ab.dat"}) {
     std::string source = SampleSource(name);
     for (char& c : source) c = c == '/' ? '\\' : c;
@@ -129,7 +129,7 @@ TEST(CabExtract, MissingPathsAndAStopRequestEndWithTwo) {
 
   const std::string cab = folder / "extract_sample.cab";
   kittest::CopyFileOrFail(PackagePath("extract_sample.cab"), cab);
-  loader.m_bRequestToStop = true;
+  loader.SetRequestToStop(true);
   EXPECT_EQ(loader.ExtractCAB(cab.c_str()), 2);
   EXPECT_TRUE(log.Contains("FDICopy failed"));
   EXPECT_EQ(Listing(folder.path()), std::vector<std::string>{"extract_sample.cab"});

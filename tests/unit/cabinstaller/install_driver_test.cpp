@@ -121,8 +121,8 @@ TEST_F(InstallTest, EachPackageEndsWithItsCodeAndPlacesOnlyItsFiles) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.package);
     log.Clear();
-    loader.m_bPerUserAllowed = c.perUserAllowed;
-    loader.m_bUIAllowed = false;
+    loader.SetPerUserAllowed(c.perUserAllowed);
+    loader.SetUIAllowed(false);
     EXPECT_EQ(Install(c.package, c.name ? c.name : c.package, c.flags), c.code);
     EXPECT_TRUE(log.Contains(c.logText));
     EXPECT_EQ(Placed(), c.placed);
@@ -164,7 +164,7 @@ TEST_F(InstallTest, UpdatesReplaceOlderFilesAndLockedFilesGoToConflictFolders) {
       log.Clear();
       ASSERT_EQ(Install("ombrixctl-2.0.0.1.cab", "ombrixctl.cab"), 0);
       EXPECT_TRUE(log.Contains("CONFLICT, cannot delete file:"));
-      EXPECT_EQ(loader.m_strTargetFolder, UString((root / "dpf\\").c_str()) + conflict);
+      EXPECT_EQ(loader.TargetFolder(), UString((root / "dpf\\").c_str()) + conflict);
       EXPECT_EQ(VersionHigh(root / ("dpf\\" + std::string(conflict) + "\\ombrixctl.dll")), 0x00020000u);
     }
   }
@@ -186,7 +186,7 @@ TEST_F(InstallTest, BothPassesPlaceAFileAlikeAndRefuseANameThatClimbsOut) {
   kittest::CopyFileOrFail(kittest::WindowsPathOf(built + "1.0.0.1/ombrixctl.dll"), shared);
   kittest::CopyFileOrFail(kittest::WindowsPathOf(built + "2.0.0.1/ombrixctl.dll"), cab + "\\ombrixshared.dll");
   UStringPairList addCode;
-  loader.m_strTargetFolder = (root / "dpf").c_str();
+  loader.SetTargetFolder((root / "dpf").c_str());
   for (const char* name : {"ombrixshared.dll", "..\\ombrixshared.dll"}) {
     const UStringPairList section = {{"file", "thiscab"}, {"ombrixshared.dll", name}};
     for (bool checkOnly : {true, false})
@@ -203,13 +203,13 @@ TEST_F(InstallTest, BothPassesPlaceAFileAlikeAndRefuseANameThatClimbsOut) {
     EXPECT_EQ(loader.ProcessSection(addCode, &section, cab.c_str(), "ombrixshared.dll", "x.inf", 1, true),
               UKitLoader::kLockedFile);
     CreateDirectoryA((root / "dpf").c_str(), nullptr);
-    loader.m_strTargetFolder = (root / "dpf\\Conflict.0").c_str();
-    ASSERT_TRUE(CreateDirectoryA(loader.m_strTargetFolder.c_str(), nullptr));
+    loader.SetTargetFolder((root / "dpf\\Conflict.0").c_str());
+    ASSERT_TRUE(CreateDirectoryA(loader.TargetFolder().c_str(), nullptr));
     EXPECT_EQ(loader.ProcessSection(addCode, &section, cab.c_str(), "ombrixshared.dll", "x.inf", 1, false), 0);
   }
   EXPECT_EQ(VersionHigh(root / "dpf\\Conflict.0\\ombrixshared.dll"), 0x00020000u);
   EXPECT_EQ(VersionHigh(shared), 0x00010000u);
-  loader.m_rollback.Commit();  // the 1.0 that 2.0 replaced, moved aside in the system folder
+  loader.CommitPlacements();  // the 1.0 that 2.0 replaced, moved aside in the system folder
   EXPECT_TRUE(DeleteFileA(shared.c_str()));
 }
 
@@ -221,7 +221,7 @@ TEST_F(InstallTest, AStopDuringExtractionEndsWithCancelled) {
   std::thread stopper([&] {
     const std::string bulk = root / "pkg1\\ombrixbulk.dat";
     while (!done && GetFileAttributesA(bulk.c_str()) == INVALID_FILE_ATTRIBUTES) Sleep(0);
-    loader.m_bRequestToStop = true;
+    loader.SetRequestToStop(true);
   });
   const int result = Install("ombrix_bulk.cab", "ombrix_bulk.cab");
   done = true;
@@ -236,7 +236,7 @@ TEST_F(InstallTest, AStopDuringExtractionEndsWithCancelled) {
 // With a user interface a failed copy asks: Retry copies again, Ignore goes
 // on without the file, Abort fails the package with the copy's error.
 TEST_F(InstallTest, AFailedCopyAsksAbortRetryOrIgnore) {
-  loader.m_bUIAllowed = true;
+  loader.SetUIAllowed(true);
   for (const auto& answers : {std::vector<int>{IDRETRY, IDIGNORE}, std::vector<int>{IDABORT}}) {
     log.Clear();
     int result = -2;
@@ -282,7 +282,7 @@ TEST_F(InstallTest, HookSectionsInstallFilesAndValuesAndRunTheirProgram) {
     // A newer installed copy stays; an older one is replaced, here with the
     // platform's own queue callback, as a run with a user interface has it.
     SetWriteTime(hookDir + "\\pinfo.dat", round == 1 ? 2090 : 2001);
-    loader.m_bUIAllowed = round == 2;
+    loader.SetUIAllowed(round == 2);
     ASSERT_EQ(Install("hook_inf.cab", "hook_inf.cab"), 0);
     EXPECT_EQ(kittest::ReadTextFile(hookDir + "\\pinfo.dat"),
               round == 1 ? "installed" : "package info of the hook sample\n");
@@ -292,14 +292,14 @@ TEST_F(InstallTest, HookSectionsInstallFilesAndValuesAndRunTheirProgram) {
     EXPECT_FALSE(kittest::RegValueExists(HKEY_CURRENT_USER, kHookKey, "Wrong"));
     EXPECT_EQ(kittest::ReadTextFile(root / "dpf\\ombrixrun.txt"), folder);
   }
-  EXPECT_EQ(loader.m_strAction, "Run=%EXTRACT_DIR%\\exit_with.exe 0 0 %OBJECT_DIR%\\\\ombrixrun.txt");
+  EXPECT_EQ(loader.Action(), "Run=%EXTRACT_DIR%\\exit_with.exe 0 0 %OBJECT_DIR%\\\\ombrixrun.txt");
   EXPECT_EQ(Placed(), (std::set<std::string>{"dpf\\ombrixhook.dat", "dpf\\ombrixrun.txt"}));
 }
 
 // Each hook package ends with the result its actions leave and the log line
 // that says why; a missing source fails at once in a silent run.
 TEST_F(InstallTest, HookPackagesEndWithTheResultsOfTheirActions) {
-  loader.m_bUIAllowed = false;
+  loader.SetUIAllowed(false);
   const struct Case {
     const char* package;
     const char* tag;  // written to the placed file's folder first

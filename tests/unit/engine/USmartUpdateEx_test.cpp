@@ -158,7 +158,7 @@ TEST_F(EngineProtocol, StopWithoutWaitingReturnsAtOnceAndTheWorkerSeesTheRequest
     started.Set();
     for (int i = 0; i < 1000; ++i) {
       if (int rc = e.CheckStopRequest(0)) {
-        installerSawStop = e.KitLoader().m_bRequestToStop.load();
+        installerSawStop = e.KitLoader().RequestToStop();
         return rc;
       }
       Sleep(10);
