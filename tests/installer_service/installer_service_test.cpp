@@ -37,6 +37,11 @@ class PipeServer {
         m_stop(CreateEventA(nullptr, TRUE, FALSE, m_stopName.c_str())) {
     if (temp.empty()) temp = m_temp.path();
     if (program.empty()) program = pipe == 0 ? "ombrixsvc.exe" : "ombrixappinst.exe";
+    // The instances of an ended server outlive it while a client end is still
+    // being closed: start on a free name.
+    for (int i = 0; i < 100 && (WaitNamedPipeA(pipeproto::PipeName(pipe), 1) || GetLastError() != ERROR_FILE_NOT_FOUND);
+         ++i)
+      Sleep(50);
     kittest::CopyFileOrFail(kittest::WindowsPathOf(exe), m_bin / program);
     m_process = kittest::StartProcess(m_bin / program + " /pipe " + std::to_string(pipe) +
                                           " /idle 60000 /stop " + m_stopName + " " + options,
@@ -437,6 +442,7 @@ class InstalledService {
   static constexpr const char* kName = "Norvane Networks Component Installer";
   explicit InstalledService(const std::string& options)
       : m_manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), CloseServiceHandle) {
+    RemoveLeftOver();
     kittest::CopyFileOrFail(kittest::WindowsPathOf(OMBRIXSVC_EXE), program());
     const std::string command = "\"" + program() + "\" /temp \"" + m_temp.path() + "\" /iotimeout 1500 " + options;
     m_service = kit::UniqueWithCloser<SC_HANDLE>(
@@ -460,6 +466,16 @@ class InstalledService {
   DWORD State() const {
     SERVICE_STATUS status{};
     return QueryServiceStatus(m_service.get(), &status) ? status.dwCurrentState : 0;
+  }
+  // A service of the name that an interrupted test left behind.
+  void RemoveLeftOver() {
+    kit::UniqueWithCloser<SC_HANDLE> old(OpenServiceA(m_manager.get(), kName, SERVICE_ALL_ACCESS), CloseServiceHandle);
+    if (!old) return;
+    SERVICE_STATUS status{};
+    ControlService(old.get(), SERVICE_CONTROL_STOP, &status);
+    for (int i = 0; i < 200 && QueryServiceStatus(old.get(), &status) && status.dwCurrentState != SERVICE_STOPPED; ++i)
+      Sleep(50);
+    DeleteService(old.get());
   }
   std::string program() const { return m_folder / "ombrixsvc.exe"; }
   std::string folder() const { return m_folder.path(); }
