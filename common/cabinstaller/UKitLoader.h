@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <vector>
 
 #include "cabinstaller/file_section.h"
@@ -161,6 +162,8 @@ class UKitLoader : public UObject {
   void ThrowIfStopped();
 
   // File placement: both passes over one plan.
+  int PlanSection(const UStringPairList* section, const char* cabFolder, const char* sectionName,
+                  const char* infPath, const std::function<int(PlacementPlan&)>& pass);
   int CheckSection(const UStringPairList* section, const char* cabFolder, const char* sectionName,
                    const char* infPath);
   int InstallSection(UStringPairList& addCode, const UStringPairList* section, const char* cabFolder,

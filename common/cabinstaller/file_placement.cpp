@@ -152,50 +152,51 @@ int UKitLoader::ProcessSection(UStringPairList& addCode, const UStringPairList* 
   return InstallSection(addCode, section, cabFolder, sectionName, infPath, ScopeOfNumber(scope));
 }
 
-// The check pass: nothing is copied; an installed file that must be
-// replaced but that another handle keeps from being moved is locked.
-int UKitLoader::CheckSection(const UStringPairList* section, const char* cabFolder, const char* sectionName,
-                             const char* infPath) {
+// Both passes: a section that places a file is located, and the pass goes on
+// with its plan; anything raised on the way is logged as the section's result.
+int UKitLoader::PlanSection(const UStringPairList* section, const char* cabFolder, const char* sectionName,
+                            const char* infPath, const std::function<int(PlacementPlan&)>& pass) {
   const UString name(sectionName);
   int result = 0;
   if (!SectionToPlace(section, cabFolder, name, infPath, &result)) return result;
   CatchAndLog(KL_CATCH_SITE("UKitLoader::ProcessSection", kPlace), result, [&] {
     PlacementPlan plan;
     result = LocateFile(*section, cabFolder, name, &plan);
-    if (result != 0 || PlacesNoFile(plan.keys)) return;
-    result = DecidePlacement(&plan);
-    if (result == 0 && plan.action == PlacementAction::kReplace) result = CheckReplaceable(plan);
+    if (result == 0 && !PlacesNoFile(plan.keys)) result = pass(plan);
   });
   return result;
+}
+
+// The check pass: nothing is copied; an installed file that must be
+// replaced but that another handle keeps from being moved is locked.
+int UKitLoader::CheckSection(const UStringPairList* section, const char* cabFolder, const char* sectionName,
+                             const char* infPath) {
+  return PlanSection(section, cabFolder, sectionName, infPath, [&](PlacementPlan& plan) {
+    int result = DecidePlacement(&plan);
+    if (result == 0 && plan.action == PlacementAction::kReplace) result = CheckReplaceable(plan);
+    return result;
+  });
 }
 
 // The install pass: the file is placed (by a copy or its hook) and a control
 // registered and recorded.
 int UKitLoader::InstallSection(UStringPairList& addCode, const UStringPairList* section, const char* cabFolder,
                                const char* sectionName, const char* infPath, InstallScope scope) {
-  const UString name(sectionName);
-  int result = 0;
-  if (!SectionToPlace(section, cabFolder, name, infPath, &result)) return result;
-  CatchAndLog(KL_CATCH_SITE("UKitLoader::ProcessSection", kPlace), result, [&] {
-    PlacementPlan plan;
-    result = LocateFile(*section, cabFolder, name, &plan);
-    if (result != 0 || PlacesNoFile(plan.keys)) return;
+  return PlanSection(section, cabFolder, sectionName, infPath, [&](PlacementPlan& plan) {
     // A file the check pass found locked (also a shared one in the system
     // folder) goes to the Conflict folder the installation switched to.
     if (m_state.IsLocked(FoldedName(plan.destPath.str()))) {
       plan.destFolder = m_state.TargetFolder();
       plan.named = true;
-      if (!JoinFileName(plan.destFolder, plan.keys.fileName, &plan.destPath)) {
-        result = ERROR_BAD_PATHNAME;
-        return;
-      }
+      if (!JoinFileName(plan.destFolder, plan.keys.fileName, &plan.destPath))
+        return static_cast<int>(ERROR_BAD_PATHNAME);
     }
-    result = DecidePlacement(&plan);
+    int result = DecidePlacement(&plan);
     if (result == 0 && plan.action == PlacementAction::kReplace) result = PlaceFile(plan, cabFolder, infPath);
     if (result == 0 && plan.action != PlacementAction::kNothing && plan.control)
       result = RegisterControl(plan, addCode, infPath, scope);
+    return result;
   });
-  return result;
 }
 
 // The checks both passes make before they look at the section's keys;
