@@ -60,19 +60,27 @@ void EndChildrenOf(DWORD parentId) {
 
 void EndProgramsFrom(const std::string& folder) {
   const std::string prefix = folder + "\\";
-  kit::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  PROCESSENTRY32 entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry)) {
-    kit::UniqueHandle process(
-        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
-    char image[MAX_PATH * 2] = {};
-    DWORD length = sizeof image;
-    if (!process || !QueryFullProcessImageNameA(process.get(), 0, image, &length) ||
-        _strnicmp(image, prefix.c_str(), prefix.size()) != 0)
-      continue;
-    TerminateProcess(process.get(), 1);
-    WaitForSingleObject(process.get(), 10000);
+  // Again until a pass finds none: a program ended may have been starting
+  // another, and a process just created may not show its image yet.
+  for (int pass = 0; pass < 10; ++pass) {
+    bool found = false;
+    kit::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry)) {
+      kit::UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE,
+                                            FALSE, entry.th32ProcessID));
+      char image[MAX_PATH * 2] = {};
+      DWORD length = sizeof image;
+      if (!process || !QueryFullProcessImageNameA(process.get(), 0, image, &length) ||
+          _strnicmp(image, prefix.c_str(), prefix.size()) != 0)
+        continue;
+      found = true;
+      TerminateProcess(process.get(), 1);
+      WaitForSingleObject(process.get(), 10000);
+    }
+    if (!found) return;
+    Sleep(300);
   }
 }
 

@@ -3,6 +3,7 @@
 // helper (ombrixhelper.exe, a registered local server) starts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -65,13 +66,19 @@ struct Seen {
 
 void KillCopy(DWORD firstInstance);
 
+// What one run may take, windows and all, before it is ended and reported
+// with its log: well inside the test program's own time limit.
+const DWORD kRunBudgetMs = 45000;
+
 // Runs the stage's program, answers the permission dialog with `answer` (then
 // kills the elevated copy if asked) and closes every message box until it ends.
 Seen Drive(const kittest::KitloaderStage& stage, const std::string& args, int answer = IDCANCEL, bool kill = false) {
   Seen seen;
   kittest::ChildProcess run = stage.Start(args);
   auto ours = [](HWND w) { return kittest::IsPermissionDialog(w) || kittest::IsMessageBox(w); };
-  while (HWND window = kittest::WaitForWindow(run.handle(), run.id(), ours, 90000)) {
+  const DWORD start = GetTickCount();
+  auto left = [&] { return std::max<DWORD>(1000, kRunBudgetMs - std::min(kRunBudgetMs, GetTickCount() - start)); };
+  while (HWND window = kittest::WaitForWindow(run.handle(), run.id(), ours, left())) {
     const bool permission = kittest::IsPermissionDialog(window);
     seen.permissionDialog |= permission;
     seen.messageBoxes += !permission;
@@ -79,7 +86,9 @@ Seen Drive(const kittest::KitloaderStage& stage, const std::string& args, int an
     if (permission && kill) KillCopy(run.id());
     Sleep(200);
   }
-  seen.exitCode = run.Wait(90000).exitCode;
+  const kittest::ProcessResult result = run.Wait(left());
+  EXPECT_FALSE(result.timedOut) << "still running after " << kRunBudgetMs << " ms: " << args;
+  seen.exitCode = result.exitCode;
   seen.log = stage.Log();
   return seen;
 }

@@ -53,11 +53,14 @@ std::wstring WindowText(HWND window) {
 std::wstring ControlText(HWND dialog, int id) { return WindowText(GetDlgItem(dialog, id)); }
 
 HWND WaitForWindow(HANDLE process, DWORD processId, const std::function<bool(HWND)>& match, DWORD timeoutMs) {
-  for (DWORD waited = 0;; waited += kPollMs) {
+  // Measured by the clock: a pass over the windows takes its own time on a
+  // busy machine, and counting polls would stretch the bound several times.
+  const DWORD start = GetTickCount();
+  for (;;) {
     Search search{processId, &match, nullptr};
     EnumWindows(&CheckWindow, reinterpret_cast<LPARAM>(&search));
     if (search.found) return search.found;
-    if (waited >= timeoutMs || WaitForSingleObject(process, kPollMs) != WAIT_TIMEOUT) return nullptr;
+    if (GetTickCount() - start >= timeoutMs || WaitForSingleObject(process, kPollMs) != WAIT_TIMEOUT) return nullptr;
   }
 }
 
