@@ -12,19 +12,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstddef>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "foundation/handles.h"
+#include "foundation/m_strings.h"
 
 namespace {
-
-bool EndsWith(const char* text, const char* tail) {
-  const std::size_t size = std::strlen(text), tailSize = std::strlen(tail);
-  return size >= tailSize && _stricmp(text + size - tailSize, tail) == 0;
-}
 
 // The ids of the job's processes other than this one.
 std::vector<ULONG_PTR> OtherMembers(HANDLE job) {
@@ -72,7 +66,7 @@ class LeftoverProcesses : public ::testing::Environment {
     DWORD length = sizeof image;
     QueryFullProcessImageNameA(process.get(), 0, image, &length);
     // Wine's desktop serves every program of the prefix: named, never ended.
-    const bool desktop = EndsWith(image, "\\explorer.exe");
+    const bool desktop = UString(image).EndsWithNoCase("\\explorer.exe");
     std::fprintf(stderr, "[ LEFTOVER ] still running when the tests ended%s: %s (process %lu)\n",
                  desktop ? "" : ", now ended", image, static_cast<unsigned long>(id));
     std::fflush(stderr);
